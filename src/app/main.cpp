@@ -1,0 +1,13 @@
+#include "app/principal.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quillharbor"));
+    QApplication::setOrganizationName(QStringLiteral("Quillharbor"));
+    // Only the main window's close ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    principal::Main();
+    return QApplication::exec();
+}

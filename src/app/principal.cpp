@@ -1,0 +1,114 @@
+#include "app/principal.h"
+
+#include "app/quillharbor.h"
+#include "app/statefiles.h"
+#include "config.h"
+#include "platform/resstrings.h"
+
+#include <cstdlib>
+
+using platform::LoadResString;
+
+namespace principal {
+
+namespace {
+quillharbor* window = nullptr;
+std::function<void()> ending;
+
+QString versiontext() {
+    return QStringLiteral("%1.%2.%3").arg(major()).arg(minor()).arg(revision());
+}
+
+// Sets a caption from the string table; a missing string leaves the design caption.
+template <typename Control>
+void caption(Control* control, int id, const QString& suffix = QString()) {
+    const QString text = LoadResString(id);
+    if (!text.isEmpty())
+        control->setText(text + suffix);
+}
+
+void title(QGroupBox* frame, int id) {
+    const QString text = LoadResString(id);
+    if (!text.isEmpty())
+        frame->setTitle(text);
+}
+
+void tooltip(QWidget* control, int id) {
+    const QString text = LoadResString(id);
+    if (!text.isEmpty())
+        control->setToolTip(text);
+}
+} // namespace
+
+int major() { return QH_VERSION_MAJOR; }
+int minor() { return QH_VERSION_MINOR; }
+int revision() { return QH_VERSION_REVISION; }
+
+QString appversion = versiontext();
+qint16 connstate = 0;
+qint16 umsgflag = 0;
+
+void Main() {
+    // 1. The version text, before anything else.
+    appversion = versiontext();
+
+    // 2. The caption; touching the window creates it, hidden.
+    if (!hasmainwindow())
+        new quillharbor;
+    quillharbor& form = mainwindow();
+    form.setWindowTitle(QStringLiteral("Quillharbor %1.%2.%3").arg(major()).arg(minor()).arg(revision()));
+
+    // 3. Captions and hints from the string table, in this order.
+    caption(form.conectar, 101);
+    caption(form.desconectar, 102);
+    caption(form.Label1, 103, QStringLiteral(" : "));
+    caption(form.Label2, 104, QStringLiteral(" : "));
+    title(form.msgs, 105);
+    tooltip(form.usuario, 111);
+    tooltip(form.password, 112);
+    title(form.descarga, 116);
+    title(form.ddirframe, 117);
+    title(form.spoolframe, 118);
+    caption(form.opcion1, 121);
+    title(form.options, 122);
+    caption(form.vlog, 126);
+
+    // 4, 5. The stored settings and spool.
+    readvars();
+    readspool();
+
+    // 6.
+    form.CancelSearch = false;
+    form.bajando = false;
+
+    // 7.
+    platform::DoEvents();
+
+    // 8. Auto-login: into the tray, already connecting.
+    const bool autostart = form.Check2->Value() == 1;
+    const bool hasuser = form.usuario->text() != QString();
+    const bool haspassword = form.password->text() != QString();
+    if (autostart && hasuser && haspassword) {
+        form.setWindowState(form.windowState() | Qt::WindowMinimized);
+        form.conectar_Click();
+    }
+
+    // 9.
+    form.Show();
+}
+
+quillharbor& mainwindow() { return *window; }
+bool hasmainwindow() { return window != nullptr; }
+void setmainwindow(quillharbor* form) { window = form; }
+
+void endprogram() {
+    if (ending) {
+        ending();
+        return;
+    }
+    std::_Exit(0);
+}
+
+void setendprogram(std::function<void()> replacement) { ending = std::move(replacement); }
+
+} // namespace principal

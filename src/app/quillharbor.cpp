@@ -1,0 +1,169 @@
+#include "app/quillharbor.h"
+
+#include "app/principal.h"
+#include "config.h"
+#include "platform/inet.h"
+#include "platform/winsock.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+
+using namespace platform;
+
+quillharbor::quillharbor() {
+    principal::setmainwindow(this);
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
+    // Fixed layout: 583 by 404 pixels, nothing moves on a resize.
+    setFixedSize(583, 404);
+
+    logo = new Image(QStringLiteral(":/pictures/logo.png"), this);
+    place(logo, 8, 8, 112, 100);
+
+    Frame1 = new QGroupBox(this);
+    place(Frame1, 128, 2, 248, 110);
+    Label1 = new QLabel(Frame1);
+    place(Label1, 8, 16, 82, 22);
+    usuario = new QLineEdit(Frame1);
+    place(usuario, 92, 16, 148, 22);
+    Label2 = new QLabel(Frame1);
+    place(Label2, 8, 44, 82, 22);
+    password = new QLineEdit(Frame1);
+    password->setEchoMode(QLineEdit::Password);
+    place(password, 92, 44, 148, 22);
+    conectar = new QPushButton(Frame1);
+    place(conectar, 8, 74, 98, 28);
+    desconectar = new QPushButton(Frame1);
+    desconectar->setEnabled(false);
+    place(desconectar, 110, 74, 98, 28);
+    Shape2 = new Shape(Frame1);
+    place(Shape2, 214, 78, 26, 20);
+
+    ddirframe = new QGroupBox(this);
+    place(ddirframe, 384, 2, 191, 178);
+    Drive1 = new DriveListBox(ddirframe);
+    place(Drive1, 8, 20, 175, 24);
+
+    msgs = new QGroupBox(this);
+    place(msgs, 8, 114, 368, 56);
+    msg = new TextBox(msgs);
+    msg->setFont(QFont(QStringLiteral("Arial")));
+    msg->setReadOnly(true);
+    place(msg, 8, 22, 352, 24);
+
+    descarga = new QGroupBox(this);
+    place(descarga, 8, 184, 567, 74);
+    ProgressBar = new platform::ProgressBar(descarga);
+    place(ProgressBar, 8, 22, 500, 18);
+    CancelButton = new PictureButton(QStringLiteral(":/pictures/cancel.png"), QString(), descarga);
+    place(CancelButton, 520, 16, 36, 30);
+    TimeLabel = new QLabel(descarga);
+    place(TimeLabel, 8, 46, 340, 20);
+    RateLabel = new QLabel(descarga);
+    place(RateLabel, 356, 46, 152, 20);
+
+    spoolframe = new QGroupBox(this);
+    place(spoolframe, 8, 262, 567, 84);
+    sup = new PictureButton(QStringLiteral(":/pictures/up.png"), QString(), spoolframe);
+    place(sup, 526, 16, 32, 20);
+    sdown = new PictureButton(QStringLiteral(":/pictures/down.png"), QString(), spoolframe);
+    place(sdown, 526, 38, 32, 20);
+    scancel = new PictureButton(QStringLiteral(":/pictures/remove.png"), QString(), spoolframe);
+    place(scancel, 526, 60, 32, 20);
+    sup->setEnabled(false);
+    sdown->setEnabled(false);
+    scancel->setEnabled(false);
+
+    options = new QGroupBox(this);
+    place(options, 8, 348, 392, 52);
+    GetRight = new QRadioButton(QStringLiteral("GetRight"), options);
+    place(GetRight, 226, 30, 162, 18);
+    DownloadAccelerator = new QRadioButton(QStringLiteral("Download Accelerator"), options);
+    place(DownloadAccelerator, 226, 12, 162, 18);
+    GetRight->setEnabled(false);
+    DownloadAccelerator->setEnabled(false);
+    Check1 = new CheckBox(QString(), options);
+    place(Check1, 8, 22, 18, 18);
+    opcion1 = new QLabel(options);
+    place(opcion1, 28, 22, 196, 18);
+
+    Frame2 = new QGroupBox(QStringLiteral("Auto login"), this);
+    place(Frame2, 404, 348, 96, 52);
+    Check2 = new CheckBox(QStringLiteral("Auto iniciar"), Frame2);
+    place(Check2, 6, 22, 88, 18);
+
+    vlog = new QPushButton(this);
+    place(vlog, 504, 360, 71, 30);
+
+    // The two lists are drawn over their frames, as children of the window.
+    spoollist = new ListBox(this);
+    place(spoollist, 16, 280, 500, 60);
+    downloaddir = new DirListBox(this);
+    place(downloaddir, 392, 50, 175, 122);
+
+    reintentos = new Timer(60000, false, this);
+    statustimer = new Timer(500, true, this);
+    alfa = new Winsock(this);
+    alfa->RemoteHost = QStringLiteral(QH_SERVER_HOST);
+    alfa->RemotePort = 5000;
+    Inet1 = new Inet(this);
+
+    setTabOrder(usuario, password);
+
+    connect(conectar, &QPushButton::clicked, this, &quillharbor::conectar_Click);
+    connect(desconectar, &QPushButton::clicked, this, &quillharbor::desconectar_Click);
+    password->installEventFilter(this);
+    connect(statustimer, &Timer::Tick, this, &quillharbor::statustimer_Timer);
+    connect(reintentos, &Timer::Tick, this, &quillharbor::reintentos_Timer);
+    connect(alfa, &Winsock::DataArrival, this, &quillharbor::alfa_DataArrival);
+    connect(CancelButton, &QToolButton::clicked, this, &quillharbor::CancelButton_Click);
+    connect(spoollist, &ListBox::Click, this, &quillharbor::spoollist_Click);
+    connect(sup, &QToolButton::clicked, this, &quillharbor::sup_Click);
+    connect(sdown, &QToolButton::clicked, this, &quillharbor::sdown_Click);
+    connect(scancel, &QToolButton::clicked, this, &quillharbor::scancel_Click);
+    connect(Check1, &CheckBox::Click, this, &quillharbor::Check1_Click);
+    connect(Check2, &CheckBox::Click, this, &quillharbor::Check2_Click);
+    connect(vlog, &QPushButton::clicked, this, &quillharbor::vlog_Click);
+    connect(logo, &Image::DblClick, this, &quillharbor::logo_DblClick);
+    connect(Drive1, &DriveListBox::Change, this, &quillharbor::Drive1_Change);
+}
+
+quillharbor::~quillharbor() {
+    if (principal::hasmainwindow() && &principal::mainwindow() == this)
+        principal::setmainwindow(nullptr);
+}
+
+void quillharbor::Show() {
+    show();
+    Form_Resize();
+}
+
+void quillharbor::Form_Resize() {
+    if (windowState() & Qt::WindowMinimized)
+        addicon();
+}
+
+void quillharbor::Drive1_Change() {
+    // A volume that cannot be entered leaves the directory list where it was.
+    downloaddir->setPath(Drive1->Drive());
+}
+
+void quillharbor::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void quillharbor::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Form_Unload();
+}
+
+bool quillharbor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == password && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        password_KeyDown(enter ? 13 : key->key(), int(key->modifiers() >> 25));
+    }
+    return QWidget::eventFilter(watched, event); // the key still reaches the box
+}

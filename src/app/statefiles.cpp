@@ -1,0 +1,105 @@
+#include "app/statefiles.h"
+
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "platform/paths.h"
+#include "platform/textfile.h"
+#include "system/regtools.h"
+#include "windows/createuser.h"
+
+#include <QStandardPaths>
+#include <optional>
+
+namespace principal {
+
+namespace {
+// A stored number as the settings reader takes it: blanks around it are
+// allowed, anything else that is not a number gives nothing.
+std::optional<double> number(const QString& value) {
+    bool ok = false;
+    const double parsed = value.trimmed().toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return parsed;
+}
+
+QString documentsfolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+} // namespace
+
+QString varspath() { return platform::appfile(QStringLiteral("vars.ini")); }
+QString spoolpath() { return platform::appfile(QStringLiteral("spool.ini")); }
+
+void readvars() {
+    const auto lines = platform::readlines(varspath());
+    if (!lines) // a missing or unreadable file applies nothing
+        return;
+    quillharbor& form = mainwindow();
+    for (const QString& line : *lines) {
+        // Key before the first "=", value everything after it, so a password
+        // or a folder holding "=" comes back whole. A line without "=" names
+        // no setting and is passed over.
+        const qsizetype split = line.indexOf(QLatin1Char('='));
+        if (split < 0)
+            continue;
+        const QString key = line.left(split);
+        const QString value = line.mid(split + 1);
+
+        if (key == QLatin1String("user")) {
+            form.usuario->setText(value);
+            if (!value.isEmpty())
+                form.password->setFocus(); // focus starts in the password box
+        } else if (key == QLatin1String("external1")) {
+            // Only the number 1 ticks the box; other numbers and non-numbers do nothing.
+            if (number(value) == 1.0) {
+                form.Check1->setValue(1);
+                regtools::detectmanagers();
+            }
+        } else if (key == QLatin1String("pass")) {
+            form.password->setText(value);
+        } else if (key == QLatin1String("autostart")) {
+            // 0 and 1 are the box's states; any other value leaves it as it is.
+            const auto state = number(value);
+            if (state == 0.0 || state == 1.0)
+                form.Check2->setValue(int(*state));
+        } else if (key == QLatin1String("downloaddir")) {
+            // An unusable folder leaves the directory list where it is.
+            form.downloaddir->setPath(value.isEmpty() ? documentsfolder() : value);
+        } else if (key == QLatin1String("umsg")) {
+            // 1: the create-user hint is done with. Any other number shows it;
+            // a value that is not a number is passed over.
+            const auto flag = number(value);
+            if (flag == 1.0)
+                umsgflag = 1;
+            else if (flag)
+                createuser::Show();
+        }
+    }
+}
+
+void readspool() {
+    const auto lines = platform::readlines(spoolpath());
+    if (!lines)
+        return;
+    for (const QString& line : *lines)
+        mainwindow().spoollist->AddItem(line);
+}
+
+bool writevars() {
+    const quillharbor& form = mainwindow();
+    const QStringList lines{
+        QStringLiteral("user=") + form.usuario->text(),
+        QStringLiteral("pass=") + form.password->text(),
+        QStringLiteral("downloaddir=") + form.downloaddir->Path(),
+        QStringLiteral("external1=") + QString::number(form.Check1->Value()),
+        QStringLiteral("umsg=") + QString::number(umsgflag),
+        QStringLiteral("autostart=") + QString::number(form.Check2->Value()),
+    };
+    // The password is in clear text: only the owner may read the file.
+    return platform::writelines(varspath(), lines, true);
+}
+
+bool writespool(const QStringList& entries) { return platform::writelines(spoolpath(), entries); }
+
+} // namespace principal

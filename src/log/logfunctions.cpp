@@ -1,0 +1,76 @@
+#include "log/logfunctions.h"
+
+#include "platform/controls.h"
+#include "platform/paths.h"
+#include "platform/resstrings.h"
+#include "platform/textfile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QPlainTextEdit>
+
+namespace logfunctions {
+
+namespace {
+const QString crlf = QStringLiteral("\r\n");
+
+// The locale's own separator between hours and minutes, ":" when it has none.
+QString timeseparator() {
+    const QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+    const qsizetype hour = format.indexOf(QLatin1Char('h'), 0, Qt::CaseInsensitive);
+    for (qsizetype i = hour + 1; hour >= 0 && i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c.toLower() == QLatin1Char('h'))
+            continue;
+        if (c.toLower() == QLatin1Char('m'))
+            break;
+        return c == QLatin1Char('\'') ? QStringLiteral(":") : QString(c);
+    }
+    return QStringLiteral(":");
+}
+} // namespace
+
+QString logpath() { return platform::appfile(QStringLiteral("log.txt")); }
+
+QString stamp() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString date = QLocale::system().toString(now.date(), QLocale::ShortFormat);
+    const QString time = now.time().toString(QStringLiteral("HH")) + timeseparator() +
+                         now.time().toString(QStringLiteral("mm"));
+    return date + QLatin1Char(' ') + time;
+}
+
+void writelog(const QString& text, qint16 kind) {
+    if (kind == 1) {
+        // A line that cannot be written is skipped: dispatch goes on regardless.
+        platform::appendtext(logpath(), stamp() + QStringLiteral(" : ") +
+                                            platform::LoadResString(127) +
+                                            QStringLiteral(" : ") + text + crlf);
+    }
+    platform::DoEvents();
+}
+
+void clearlog(QPlainTextEdit* logfile) {
+    QFile file(logpath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write((stamp() + QStringLiteral(" : ") + platform::LoadResString(128) + crlf + crlf)
+                       .toUtf8());
+        file.close();
+    }
+    showlog(logfile);
+}
+
+void showlog(QPlainTextEdit* logfile) {
+    if (!logfile)
+        return;
+    logfile->clear();
+    QString shown;
+    if (const auto lines = platform::readlines(logpath()))
+        for (const QString& line : *lines)
+            shown += line + QLatin1Char('\n');
+    logfile->setPlainText(shown);
+    platform::DoEvents();
+}
+
+} // namespace logfunctions

@@ -1,0 +1,241 @@
+#include "platform/controls.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QStorageInfo>
+
+namespace platform {
+
+QColor vbcolor(int value) {
+    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+}
+
+void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
+    timer.setInterval(intervalms);
+    connect(&timer, &QTimer::timeout, this, &Timer::Tick);
+    setEnabled(enabled);
+}
+
+void Timer::setEnabled(bool enabled) {
+    if (enabled && !timer.isActive())
+        timer.start();
+    else if (!enabled)
+        timer.stop();
+}
+
+void Timer::setInterval(int ms) { timer.setInterval(ms); }
+
+TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {}
+
+void TextBox::setForeColor(int value) {
+    forecolor = value;
+    QPalette colours = palette();
+    colours.setColor(QPalette::Text, vbcolor(value));
+    setPalette(colours);
+}
+
+Shape::Shape(QWidget* parent) : QFrame(parent) {}
+
+void Shape::setFillColor(int value) {
+    if (fillcolor == value)
+        return;
+    fillcolor = value;
+    update();
+}
+
+void Shape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(Qt::black);
+    painter.setBrush(vbcolor(fillcolor));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent) {
+    connect(this, &QCheckBox::toggled, this, &CheckBox::Click);
+}
+
+ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Only the user's own selections count as clicks.
+    connect(this, &QListWidget::itemPressed, this, [this] { emit Click(); });
+}
+
+void ListBox::keyPressEvent(QKeyEvent* event) {
+    const int before = currentRow();
+    QListWidget::keyPressEvent(event);
+    if (currentRow() >= 0 && currentRow() != before)
+        emit Click();
+}
+
+QString ListBox::List(int index) const {
+    const QListWidgetItem* entry = item(index);
+    return entry ? entry->text() : QString();
+}
+
+bool ListBox::setList(int index, const QString& text) {
+    QListWidgetItem* entry = item(index);
+    if (!entry)
+        return false;
+    entry->setText(text);
+    return true;
+}
+
+void ListBox::AddItem(const QString& text) { addItem(text); }
+
+bool ListBox::RemoveItem(int index) {
+    if (index < 0 || index >= count())
+        return false;
+    const bool selected = index == currentRow();
+    delete takeItem(index);
+    if (selected)
+        setListIndex(-1);
+    return true;
+}
+
+QStringList ListBox::items() const {
+    QStringList all;
+    for (int row = 0; row < count(); ++row)
+        all << item(row)->text();
+    return all;
+}
+
+void ListBox::setListIndex(int index) {
+    if (index < 0 || index >= count()) {
+        setCurrentRow(-1);
+        clearSelection();
+        return;
+    }
+    setCurrentRow(index);
+}
+
+DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
+    setPath(QDir::currentPath());
+    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* entry) {
+        if (setPath(entry->data(Qt::UserRole).toString()))
+            emit Change();
+    });
+}
+
+bool DirListBox::setPath(const QString& folder) {
+    if (folder.isEmpty())
+        return false;
+    QFileInfo info(folder);
+    if (!info.isDir())
+        return false;
+    path = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
+    Refresh();
+    return true;
+}
+
+void DirListBox::Refresh() {
+    clear();
+    // The chain of folders down to the current one, then its sub-folders.
+    QStringList chain;
+    QDir walk(path);
+    do {
+        chain.prepend(walk.absolutePath());
+    } while (walk.cdUp());
+    int depth = 0;
+    for (const QString& folder : chain) {
+        const QString name = depth == 0 ? QDir::toNativeSeparators(folder) : QDir(folder).dirName();
+        auto* entry = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + name, this);
+        entry->setData(Qt::UserRole, folder);
+        ++depth;
+    }
+    setCurrentRow(count() - 1);
+    const QFileInfoList inside =
+        QDir(path).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& folder : inside) {
+        auto* entry = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + folder.fileName(), this);
+        entry->setData(Qt::UserRole, folder.absoluteFilePath());
+    }
+}
+
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+    Refresh();
+    connect(this, &QComboBox::activated, this, &DriveListBox::Change);
+}
+
+QString DriveListBox::Drive() const { return currentData().toString(); }
+
+void DriveListBox::Refresh() {
+    clear();
+    // The process's current volume first: that is what the list shows at start.
+    const QString current = QStorageInfo(QDir::currentPath()).rootPath();
+    addItem(QDir::toNativeSeparators(current), current);
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || volume.rootPath() == current)
+            continue;
+        addItem(QDir::toNativeSeparators(volume.rootPath()), volume.rootPath());
+    }
+}
+
+ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
+    setRange(0, 10000);
+    setTextVisible(false);
+    QProgressBar::setValue(0);
+}
+
+bool ProgressBar::setMax(double value) {
+    if (!(value > 0))
+        return false;
+    maximumvalue = value;
+    if (currentvalue > maximumvalue)
+        currentvalue = maximumvalue;
+    redraw();
+    return true;
+}
+
+bool ProgressBar::setValue(double value) {
+    if (value < 0 || value > maximumvalue)
+        return false;
+    currentvalue = value;
+    redraw();
+    return true;
+}
+
+void ProgressBar::redraw() {
+    const int scaled = int(10000.0 * currentvalue / maximumvalue);
+    if (scaled != QProgressBar::value())
+        QProgressBar::setValue(scaled);
+}
+
+PictureButton::PictureButton(const QString& picture, const QString& hint, QWidget* parent)
+    : QToolButton(parent) {
+    setIcon(QIcon(QPixmap(picture)));
+    setToolTip(hint);
+    setAutoRaise(false);
+}
+
+Image::Image(const QString& picture, QWidget* parent) : QLabel(parent) {
+    setPixmap(QPixmap(picture));
+    setScaledContents(true);
+}
+
+void Image::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        emit DblClick();
+}
+
+LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setStyleSheet(QStringLiteral("color: blue; background: transparent;"));
+    setCursor(Qt::PointingHandCursor);
+}
+
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit Click();
+}
+
+void place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(left, top, width, height);
+}
+
+} // namespace platform

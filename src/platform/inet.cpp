@@ -1,0 +1,8 @@
+#include "platform/inet.h"
+
+namespace platform {
+
+Inet::Inet(QObject* parent) : QObject(parent) {}
+Inet::~Inet() = default;
+
+} // namespace platform

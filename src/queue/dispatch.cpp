@@ -1,0 +1,3 @@
+#include "queue/dispatch.h"
+
+void dispatchlink(const QString&) {}

@@ -1,0 +1,4 @@
+#include "app/quillharbor.h"
+
+void quillharbor::addicon() {}
+void quillharbor::deleteicon() {}

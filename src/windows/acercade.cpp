@@ -1,0 +1,3 @@
+#include "app/quillharbor.h"
+
+void quillharbor::logo_DblClick() {}

@@ -1,0 +1,56 @@
+#include "support/testsupport.h"
+
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "platform/paths.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+namespace testsupport {
+
+ProgramFolder::ProgramFolder() { platform::setapppath(dir.path()); }
+
+ProgramFolder::~ProgramFolder() { platform::setapppath(QString()); }
+
+void ProgramFolder::write(const QString& name, const QByteArray& bytes) const {
+    QFile out(file(name));
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        out.write(bytes);
+}
+
+QByteArray ProgramFolder::read(const QString& name) const {
+    QFile in(file(name));
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+bool ProgramFolder::exists(const QString& name) const { return QFile::exists(file(name)); }
+
+std::unique_ptr<quillharbor> freshwindow() {
+    principal::connstate = 0;
+    principal::umsgflag = 0;
+    return std::make_unique<quillharbor>();
+}
+
+bool waitfor(const std::function<bool()>& condition, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void pump(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+}
+
+} // namespace testsupport
