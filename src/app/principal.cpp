@@ -4,6 +4,7 @@
 #include "app/statefiles.h"
 #include "config.h"
 #include "platform/resstrings.h"
+#include "platform/signals.h"
 
 #include <cstdlib>
 
@@ -80,6 +81,10 @@ void Main() {
     // 6.
     form.CancelSearch = false;
     form.bajando = false;
+
+    // From now on the state is loaded: a kill or the end of the desktop
+    // session shuts down as closing the window does.
+    platform::onterminate([] { mainwindow().Form_Unload(); });
 
     // 7.
     platform::DoEvents();

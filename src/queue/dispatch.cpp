@@ -1,3 +1,52 @@
 #include "queue/dispatch.h"
 
-void dispatchlink(const QString&) {}
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "download/descargas.h"
+#include "log/logfunctions.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "queue/comandospool.h"
+#include "system/regtools.h"
+
+void dispatchlink(const QString& link) {
+    quillharbor& form = principal::mainwindow();
+    // Until this call is done with it, the link stays in spool.ini.
+    comandospool::inflightlink holding(link);
+
+    // 1, 2. Every link is logged, before the decision.
+    platform::DoEvents();
+    logfunctions::writelog(link, 1);
+
+    const QString scheme = link.left(7).toLower();
+
+    // 3. To whatever the desktop associates with the scheme.
+    if (scheme == QLatin1String("ed2k://")) {
+        platform::openlink(link);
+        platform::DoEvents();
+        return;
+    }
+
+    // 4.
+    if (scheme == QLatin1String("http://")) {
+        if (form.Check1->Value() == 1) {
+            // To the chosen manager at once, the link one whole argument:
+            // nothing in it can reach a shell.
+            if (form.GetRight->isChecked())
+                platform::runprogram(regtools::grpath, {link});
+            if (form.DownloadAccelerator->isChecked())
+                platform::runprogram(regtools::dapath, {link});
+            return;
+        }
+        if (!form.bajando && form.Check1->Value() == 0) {
+            descargas::httpdownload(link, form.downloaddir->Path() + platform::separator(),
+                                    QString(), QString());
+            return;
+        }
+        // A transfer is running: wait in the spool, after every row already there.
+        form.spoollist->AddItem(link);
+        return;
+    }
+
+    // 5. Any other scheme has only been logged.
+}

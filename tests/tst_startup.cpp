@@ -1,0 +1,103 @@
+// Start-up on a real window: captions, starting states, stored state, auto-login.
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "platform/resstrings.h"
+#include "platform/winsock.h"
+#include "support/testsupport.h"
+
+#include <QtTest>
+
+using namespace testsupport;
+
+class Startup : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { platform::resetlanguage(); }
+
+    void labelsAndStartingStates_data() {
+        QTest::addColumn<int>("language");
+        QTest::newRow("english") << int(platform::Language::English);
+        QTest::newRow("spanish") << int(platform::Language::Spanish);
+    }
+
+    void labelsAndStartingStates() {
+        QFETCH(int, language);
+        const bool spanish = language == int(platform::Language::Spanish);
+        platform::setlanguage(platform::Language(language));
+        ProgramFolder folder;
+        auto form = freshwindow();
+        principal::Main();
+
+        QCOMPARE(principal::appversion, QStringLiteral("0.9.9"));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Quillharbor 0.9.9"));
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->size(), QSize(583, 404));
+        QCOMPARE(form->conectar->text(), spanish ? "Conectar" : "Connect");
+        QCOMPARE(form->desconectar->text(), spanish ? "Desconectar" : "Disconect");
+        QCOMPARE(form->Label1->text(), spanish ? "Usuario : " : "User : ");
+        QCOMPARE(form->Label2->text(), spanish ? "Contraseña : " : "Password : ");
+        QCOMPARE(form->msgs->title(), spanish ? "Ventana de Alertas" : "Alerts Window");
+        QCOMPARE(form->usuario->toolTip(), spanish ? "Escriba Aqui su Usuario" : "Write here your UserName");
+        QCOMPARE(form->password->toolTip(), spanish ? "Escriba Aqui su Contraseña" : "Write here your Password");
+        QCOMPARE(form->descarga->title(), spanish ? "Descarga Actual" : "Current Download");
+        QCOMPARE(form->ddirframe->title(), spanish ? "Guardar Descargas En" : "Save Downloads Dir ");
+        QCOMPARE(form->spoolframe->title(), spanish ? "Descargas Pendientes" : "Download Spool");
+        QCOMPARE(form->opcion1->text(),
+                 spanish ? "Usar gestor de descargas externo" : "Use external download manager");
+        QCOMPARE(form->options->title(), spanish ? "Opciones" : "Options");
+        QCOMPARE(form->vlog->text(), spanish ? "Ver logs" : "View logs");
+        // Fixed captions are the same in both languages.
+        QCOMPARE(form->Frame2->title(), QStringLiteral("Auto login"));
+        QCOMPARE(form->Check2->text(), QStringLiteral("Auto iniciar"));
+        QCOMPARE(form->GetRight->text(), QStringLiteral("GetRight"));
+        QCOMPARE(form->DownloadAccelerator->text(), QStringLiteral("Download Accelerator"));
+
+        QVERIFY(form->conectar->isEnabled());
+        QVERIFY(!form->desconectar->isEnabled());
+        QVERIFY(!form->sup->isEnabled() && !form->sdown->isEnabled() && !form->scancel->isEnabled());
+        QVERIFY(!form->GetRight->isEnabled() && !form->DownloadAccelerator->isEnabled());
+        QVERIFY(form->statustimer->Enabled());
+        QCOMPARE(form->statustimer->Interval(), 500);
+        QVERIFY(!form->reintentos->Enabled());
+        QCOMPARE(form->reintentos->Interval(), 60000);
+        QCOMPARE(form->alfa->RemotePort, 5000);
+        QVERIFY(!form->bajando && !form->CancelSearch);
+        QCOMPARE(principal::connstate, qint16(0));
+    }
+
+    void storedStateIsApplied() {
+        ProgramFolder folder;
+        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=secret\r\nautostart=0\r\n");
+        folder.write(QStringLiteral("spool.ini"), "http://h/1\r\nhttp://h/2\r\n");
+        auto form = freshwindow();
+        principal::Main();
+        QCOMPARE(form->usuario->text(), QStringLiteral("ana"));
+        QCOMPARE(form->spoollist->items(), QStringList({"http://h/1", "http://h/2"}));
+        QVERIFY(!(form->windowState() & Qt::WindowMinimized));
+        QCOMPARE(principal::connstate, qint16(0)); // auto start not ticked: no login
+    }
+
+    void autoLoginNeedsBothTexts() {
+        ProgramFolder folder;
+        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=\r\nautostart=1\r\n");
+        {
+            auto form = freshwindow();
+            principal::Main();
+            QVERIFY(!(form->windowState() & Qt::WindowMinimized));
+            QCOMPARE(principal::connstate, qint16(0));
+            QCOMPARE(form->msg->text(), QString());
+        }
+        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=secret\r\nautostart=1\r\n");
+        auto form = freshwindow();
+        form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+        form->alfa->RemotePort = 1; // nothing listens: the attempt itself is what counts here
+        principal::Main();
+        QVERIFY(form->windowState() & Qt::WindowMinimized);
+        QCOMPARE(principal::umsgflag, qint16(1)); // the Connect action ran
+        QVERIFY(principal::connstate != 0);
+        form->desconectar_Click();
+    }
+};
+
+QTEST_MAIN(Startup)
+#include "tst_startup.moc"
