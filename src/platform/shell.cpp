@@ -6,6 +6,11 @@
 #include <QProcess>
 #include <QUrl>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace platform {
 
 QString website() { return QStringLiteral(QH_WEBSITE); }
@@ -13,10 +18,19 @@ QString website() { return QStringLiteral(QH_WEBSITE); }
 void openwebsite() { QDesktopServices::openUrl(QUrl(website())); }
 
 bool openlink(const QString& link) {
-    const QUrl url(link, QUrl::TolerantMode);
-    if (!url.isValid())
-        return false;
-    return QDesktopServices::openUrl(url);
+#ifdef Q_OS_WIN
+    const std::wstring file = link.toStdWString();
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", file.c_str(), L"0", nullptr, SW_SHOWNORMAL));
+    return result > 32;
+#else
+    const QUrl url(link, QUrl::StrictMode);
+    if (url.isValid())
+        return QDesktopServices::openUrl(url);
+    // Links that are not well-formed URLs (ed2k links carry "|" where a host
+    // name would stand) go to the desktop's opener unchanged, as one argument.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {link});
+#endif
 }
 
 bool runprogram(const QString& program, const QStringList& arguments) {
