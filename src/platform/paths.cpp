@@ -10,8 +10,17 @@ namespace platform {
 namespace {
 QString overridden;
 
-bool writablefolder(const QString& folder) {
+// The portable layout keeps the state beside the executable; a system-wide
+// install (a folder the user cannot write, or the system's own program
+// folders, which root could write) keeps it in the user's data folder.
+bool portablefolder(const QString& folder) {
     QFileInfo info(folder);
+#ifndef Q_OS_WIN
+    const QString canonical = info.canonicalFilePath();
+    for (const QString system : {"/usr", "/bin", "/sbin", "/opt"})
+        if (canonical == system || canonical.startsWith(system + QLatin1Char('/')))
+            return false;
+#endif
     return info.isDir() && info.isWritable();
 }
 } // namespace
@@ -21,7 +30,7 @@ QString apppath() {
         return overridden;
     static const QString chosen = [] {
         const QString beside = QCoreApplication::applicationDirPath();
-        if (writablefolder(beside))
+        if (portablefolder(beside))
             return beside;
         QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QDir().mkpath(data);
