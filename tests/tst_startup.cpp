@@ -63,6 +63,25 @@ private slots:
         QCOMPARE(form->alfa->RemotePort, 5000);
         QVERIFY(!form->bajando && !form->CancelSearch);
         QCOMPARE(principal::connstate, qint16(0));
+
+        // Every caption fits its control, and a picture of the window is kept.
+        for (QWidget* control : form->findChildren<QWidget*>()) {
+            const bool captioned = !control->property("text").toString().isEmpty();
+            // Push buttons ask for more room than their caption needs.
+            const int needed = qobject_cast<QPushButton*>(control)
+                                   ? control->fontMetrics().horizontalAdvance(control->property("text").toString()) + 8
+                                   : control->sizeHint().width();
+            if (captioned && (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control)))
+                QVERIFY2(needed <= control->width(),
+                         qPrintable(control->objectName() + QLatin1Char(' ') +
+                                    control->property("text").toString()));
+            if (auto* frame = qobject_cast<QGroupBox*>(control))
+                QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) + 16 <= frame->width(),
+                         qPrintable(frame->title()));
+        }
+        const QString pictures = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+        QDir().mkpath(pictures);
+        form->grab().save(pictures + (spanish ? QStringLiteral("/main-es.png") : QStringLiteral("/main-en.png")));
     }
 
     void storedStateIsApplied() {

@@ -16,6 +16,10 @@ quillharbor::quillharbor() {
     setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
     // Fixed layout: 583 by 404 pixels, nothing moves on a resize.
     setFixedSize(583, 404);
+    // A small font, as the window was drawn for: every caption fits in both languages.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
 
     logo = new Image(QStringLiteral(":/pictures/logo.png"), this);
     place(logo, 8, 8, 112, 100);
@@ -47,7 +51,7 @@ quillharbor::quillharbor() {
     msgs = new QGroupBox(this);
     place(msgs, 8, 114, 368, 56);
     msg = new TextBox(msgs);
-    msg->setFont(QFont(QStringLiteral("Arial")));
+    msg->setFont(QFont(QStringLiteral("Arial"), 9));
     msg->setReadOnly(true);
     place(msg, 8, 22, 352, 24);
 
@@ -75,25 +79,25 @@ quillharbor::quillharbor() {
     scancel->setEnabled(false);
 
     options = new QGroupBox(this);
-    place(options, 8, 348, 392, 52);
+    place(options, 8, 348, 384, 52);
     GetRight = new QRadioButton(QStringLiteral("GetRight"), options);
-    place(GetRight, 226, 30, 162, 18);
+    place(GetRight, 222, 30, 158, 18);
     DownloadAccelerator = new QRadioButton(QStringLiteral("Download Accelerator"), options);
-    place(DownloadAccelerator, 226, 12, 162, 18);
+    place(DownloadAccelerator, 222, 12, 158, 18);
     GetRight->setEnabled(false);
     DownloadAccelerator->setEnabled(false);
     Check1 = new CheckBox(QString(), options);
     place(Check1, 8, 22, 18, 18);
     opcion1 = new QLabel(options);
-    place(opcion1, 28, 22, 196, 18);
+    place(opcion1, 28, 22, 192, 18);
 
     Frame2 = new QGroupBox(QStringLiteral("Auto login"), this);
-    place(Frame2, 404, 348, 96, 52);
+    place(Frame2, 396, 348, 100, 52);
     Check2 = new CheckBox(QStringLiteral("Auto iniciar"), Frame2);
-    place(Check2, 6, 22, 88, 18);
+    place(Check2, 6, 22, 92, 18);
 
     vlog = new QPushButton(this);
-    place(vlog, 504, 360, 71, 30);
+    place(vlog, 500, 360, 75, 30);
 
     // The two lists are drawn over their frames, as children of the window.
     spoollist = new ListBox(this);
@@ -109,6 +113,21 @@ quillharbor::quillharbor() {
     Inet1 = new Inet(this);
 
     setTabOrder(usuario, password);
+
+    // Controls carry their names, for accessibility and for tests.
+    const std::pair<QObject*, const char*> names[] = {
+        {logo, "logo"}, {Frame1, "Frame1"}, {usuario, "usuario"}, {password, "password"},
+        {Label1, "Label1"}, {Label2, "Label2"}, {conectar, "conectar"}, {desconectar, "desconectar"},
+        {Shape2, "Shape2"}, {msgs, "msgs"}, {msg, "msg"}, {descarga, "descarga"},
+        {ProgressBar, "ProgressBar"}, {RateLabel, "RateLabel"}, {TimeLabel, "TimeLabel"},
+        {CancelButton, "CancelButton"}, {spoolframe, "spoolframe"}, {spoollist, "spoollist"},
+        {sup, "sup"}, {sdown, "sdown"}, {scancel, "scancel"}, {ddirframe, "ddirframe"},
+        {Drive1, "Drive1"}, {downloaddir, "downloaddir"}, {options, "options"}, {Check1, "Check1"},
+        {opcion1, "opcion1"}, {DownloadAccelerator, "DownloadAccelerator"}, {GetRight, "GetRight"},
+        {Frame2, "Frame2"}, {Check2, "Check2"}, {vlog, "vlog"}, {reintentos, "reintentos"},
+        {statustimer, "statustimer"}, {alfa, "alfa"}, {Inet1, "Inet1"}};
+    for (const auto& [control, name] : names)
+        control->setObjectName(QLatin1String(name));
 
     connect(conectar, &QPushButton::clicked, this, &quillharbor::conectar_Click);
     connect(desconectar, &QPushButton::clicked, this, &quillharbor::desconectar_Click);
