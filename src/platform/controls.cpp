@@ -19,7 +19,11 @@ void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
     timer.setInterval(intervalms);
-    connect(&timer, &QTimer::timeout, this, &Timer::Tick);
+    // Qt never re-delivers a timer while its own handler runs; the program's
+    // handlers yield (a download runs inside a status tick), and the ticks
+    // must go on meanwhile. So each timeout only posts the tick, and the tick
+    // runs from the event queue, where a nested yield can deliver the next.
+    connect(&timer, &QTimer::timeout, this, &Timer::Tick, Qt::QueuedConnection);
     setEnabled(enabled);
 }
 
