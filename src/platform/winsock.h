@@ -8,10 +8,11 @@ namespace platform {
 
 // The TCP client the agent talks to its server through, in the terms of the
 // socket control it was designed around: Connect/Close/SendData/GetData, a
-// DataArrival notification and a State numbered 0 to 9.
+// DataArrival notification and a State numbered 0 to 9. Text crosses the
+// wire as UTF-8 both ways.
 class Winsock : public QObject {
     Q_OBJECT
-public:
+  public:
     enum StateValue {
         sckClosed = 0,
         sckOpen = 1,
@@ -31,17 +32,31 @@ public:
     QString RemoteHost;
     int RemotePort = 5000;
 
-    void Connect();
+    // Starts connecting to RemoteHost:RemotePort. Refused (false, nothing
+    // changes) unless the socket is closed.
+    bool Connect();
+    // Back to state 0 at once, dropping whatever was waiting either way.
     void Close();
-    void SendData(const QString& text);
+    // False when the socket is not connected; the text is not sent then.
+    bool SendData(const QString& text);
+    // Everything waiting, as one text; "" when nothing waits.
     QString GetData();
     int State() const;
 
-signals:
+  signals:
+    // New bytes are waiting. Also raised while an earlier DataArrival is
+    // still being handled, so a reaction that lets events run sees later
+    // messages as they come.
     void DataArrival(qint64 bytesTotal);
 
-private:
+  private:
+    void arrival();
+
     QTcpSocket* socket = nullptr;
+    // After a failure or a drop the state stays 9 or 8 until Close.
+    bool failed = false;
+    bool peerclosed = false;
+    bool recheckqueued = false;
 };
 
 } // namespace platform

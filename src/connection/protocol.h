@@ -1,0 +1,11 @@
+#pragma once
+#include <QString>
+
+// The agent's side of the line protocol with the authentication server.
+namespace protocol {
+
+// The one line the agent sends: "0#" user "," password "#" CR LF, with only
+// spaces trimmed from both ends of the user name and the password.
+QString loginline(const QString& user, const QString& password);
+
+} // namespace protocol
