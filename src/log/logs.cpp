@@ -1,3 +1,67 @@
-#include "app/quillharbor.h"
+#include "log/logs.h"
 
-void quillharbor::vlog_Click() {}
+#include "app/quillharbor.h"
+#include "log/logfunctions.h"
+#include "platform/controls.h"
+#include "platform/resstrings.h"
+
+#include <QPointer>
+
+using namespace platform;
+
+namespace {
+QPointer<logs> theinstance;
+}
+
+logs::logs() : QWidget(nullptr) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("logs"));
+    setFixedSize(569, 377);
+    logfile = new QPlainTextEdit(this);
+    logfile->setReadOnly(true);
+    logfile->setLineWrapMode(QPlainTextEdit::NoWrap);
+    logfile->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logfile->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    place(logfile, 7, 8, 555, 329);
+    dellog = new QPushButton(this);
+    place(dellog, 184, 344, 137, 25);
+    closewin = new QPushButton(this);
+    place(closewin, 329, 344, 233, 25);
+    connect(dellog, &QPushButton::clicked, this, &logs::dellog_Click);
+    connect(closewin, &QPushButton::clicked, this, &logs::closewin_Click);
+}
+
+logs* logs::instance() {
+    return theinstance;
+}
+
+void logs::Show() {
+    if (!theinstance) {
+        // Known as the one window before it loads, so a click that arrives
+        // while the file is read finds it instead of making a second one.
+        theinstance = new logs;
+        theinstance->Form_Load();
+    }
+    if (!theinstance) return;
+    theinstance->show();
+    theinstance->raise();
+    theinstance->activateWindow();
+}
+
+void logs::Form_Load() {
+    closewin->setText(LoadResString(119));
+    dellog->setText(LoadResString(128));
+    logfunctions::showlog(logfile);
+}
+
+void logs::dellog_Click() {
+    logfunctions::clearlog(logfile);
+}
+
+void logs::closewin_Click() {
+    close();
+}
+
+void quillharbor::vlog_Click() {
+    logs::Show();
+}

@@ -1,0 +1,59 @@
+#pragma once
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QSystemTrayIcon;
+class QWidget;
+
+// The notification-area (tray) icon, in the terms of the shell call the
+// program was designed around: one record names the icon by its window and
+// id, and mouse activity over the icon comes back as the mouse message it
+// stands for.
+namespace platform {
+
+constexpr int NIM_ADD = 0;
+constexpr int NIM_DELETE = 2;
+constexpr int NIF_MESSAGE = 1;
+constexpr int NIF_ICON = 2;
+constexpr int NIF_TIP = 4;
+constexpr int WM_MOUSEMOVE = 0x200;
+constexpr int WM_LBUTTONUP = 0x202;
+constexpr int WM_LBUTTONDBLCLK = 0x203;
+constexpr int WM_RBUTTONUP = 0x205;
+constexpr int WM_MBUTTONUP = 0x208;
+
+// A tooltip holds at most this many characters.
+constexpr int tiplength = 63;
+
+struct NotifyIconData {
+    QWidget* window = nullptr;
+    int id = 0;
+    int flags = 0;
+    // Receives the mouse message that happened over the icon.
+    std::function<void(int message)> callback;
+    QIcon icon;
+    QString tip;
+};
+
+// Adds (NIM_ADD) or deletes (NIM_DELETE) the icon (window, id). Adding an
+// icon that is already there is refused and the existing one stays; deleting
+// one that is not there is refused. False when refused.
+bool Shell_NotifyIcon(int operation, const NotifyIconData& data);
+
+// The icon (window, id) while it exists, else nullptr.
+QSystemTrayIcon* trayicon(const QWidget* window, int id);
+
+// How many icons the program has up.
+int trayiconcount();
+
+// Whether the desktop offers a tray at all. Tests may decide it for
+// themselves; std::nullopt asks the desktop again.
+bool trayavailable();
+void settrayavailable(std::optional<bool> available);
+
+// Brings the window back from the tray: shown, normal, raised and active.
+void restorewindow(QWidget* window);
+
+} // namespace platform
