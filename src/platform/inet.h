@@ -1,21 +1,82 @@
 #pragma once
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
 
 namespace platform {
 
 // The HTTP client of the built-in downloader, offering the seven operations
-// the downloader was designed around.
+// the downloader was designed around: the URL and credentials (members),
+// Execute, StillExecuting, GetHeader (the block or one header), GetChunk and
+// Cancel. Operations that can fail answer std::nullopt or false.
+//
+// The body is read through a bounded buffer, never held whole. A body that
+// ends early, whether the server closed the connection or no byte came for
+// `stalltimeoutms`, ends like a complete one: the bytes that did arrive, then
+// an empty chunk, so the caller can ask for the rest with a range.
 class Inet : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit Inet(QObject* parent = nullptr);
     ~Inet() override;
 
     QString URL;
     QString UserName;
     QString Password;
+
+    // No response within this time fails the request; no body byte within
+    // this time ends the body. Tests shorten them.
+    int requesttimeoutms = 60000;
+    int stalltimeoutms = 60000;
+
+    // Starts `operation` ("GET") on URL with the extra header lines
+    // `requestheaders` ("Name: value" joined by CR LF); false when it cannot
+    // be started. An earlier request is cancelled first.
+    bool Execute(const QString& operation, const QString& requestheaders);
+
+    // True until the response headers have arrived or the request failed.
+    // While it answers true it lets the event loop wait a little, so a
+    // caller polling it does not spin.
+    bool StillExecuting();
+
+    // The response header block, status line first ("HTTP/1.1 206 Partial
+    // Content"), lines joined by CR LF; nullopt when no response arrived.
+    std::optional<QString> GetHeader();
+    // One response header's value; "" when absent; nullopt when no response.
+    std::optional<QString> GetHeader(const QString& name);
+
+    // The next `size` bytes of the body, waiting (and serving the event loop)
+    // until they are there; fewer, down to none, only at the end of the body.
+    // nullopt when there is no response to read from.
+    std::optional<QByteArray> GetChunk(int size);
+
+    // Stops the request and releases its connection.
+    void Cancel();
+
+  private:
+    void headersarrived();
+    void fillbuffer();
+    bool bodyended() const;
+    void waitforevents(int ms);
+
+    QNetworkAccessManager* manager;
+    QPointer<QNetworkReply> reply;
+    QTimer* requesttimer;
+    QTimer* stalltimer;
+    bool responded = false;
+    bool failed = false;
+    bool stalled = false;
+    // Our own bounded buffer: filled from the reply in large blocks, handed
+    // out in the caller's slices.
+    QByteArray buffer;
+    qsizetype start = 0;
+    qsizetype end = 0;
 };
 
 } // namespace platform
