@@ -4,6 +4,9 @@
 #include "platform/winsock.h"
 #include "queue/comandospool.h"
 #include "support/childprogram.h"
+#include "fileserver.h"
+#include "lineserver.h"
+#include "platform/paths.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -90,6 +93,41 @@ private slots:
         QCOMPARE(peer->readAll(), QByteArray());
     }
 
+    void closingDuringATransferKeepsTheLink() {
+        QTemporaryDir served;
+        QTemporaryDir downloads;
+        QFile out(served.filePath(QStringLiteral("big.bin")));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(512 * 1024, 'x'));
+        out.close();
+        FileServer files;
+        QVERIFY(files.listen(served.path()));
+        FileServer::Faults stall;
+        stall.stallafter = 64 * 1024;
+        stall.stallms = 30000;
+        files.setfaults(stall);
+        LineServer server;
+        QVERIFY(server.listen());
+        server.addaccount(QStringLiteral("ana"), QStringLiteral("pw"));
+
+        ChildProgram program(QCoreApplication::applicationFilePath());
+        program.write(QStringLiteral("vars.ini"), "user=ana\r\npass=pw\r\nautostart=1\r\numsg=1\r\ndownloaddir=" +
+                                                      QFile::encodeName(downloads.path()) + "\r\n");
+        QVERIFY(program.start({QStringLiteral("--as-program"), program.folder(), QString::number(server.port())}));
+        QVERIFY(waitfor([&] { return server.loggedin() == 1; }, 20000));
+        const QString link = files.url(QStringLiteral("big.bin"));
+        server.send(link.toUtf8());
+        QVERIFY(program.waitforexit(30000));
+        QCOMPARE(program.process().exitCode(), 0);
+        const QList<QByteArray> vars = program.read(QStringLiteral("vars.ini")).split('\n');
+        QCOMPARE(vars.size(), 7);
+        QCOMPARE(vars[0], QByteArray("user=ana\r"));
+        QCOMPARE(vars[1], QByteArray("pass=pw\r"));
+        QCOMPARE(program.read(QStringLiteral("spool.ini")), (link + "\r\n").toUtf8());
+        // The program ended inside the transfer: the partial file stays.
+        QVERIFY(QFile(downloads.filePath(QStringLiteral("big.bin"))).size() < 512 * 1024);
+    }
+
     void killsSaveAsClosingDoes_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -116,5 +154,32 @@ private slots:
     }
 };
 
-QTEST_MAIN(Shutdown)
+// Run as "the program" by the test above: the real start-up, pointed at a
+// test server, and a close of the window as soon as a transfer runs, so the
+// close arrives inside the transfer's own yield.
+static int asprogram(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    platform::setapppath(QString::fromLocal8Bit(argv[2]));
+    auto* form = new quillharbor;
+    form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+    form->alfa->RemotePort = QByteArray(argv[3]).toUShort();
+    principal::Main();
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [form] {
+        if (form->bajando)
+            form->close();
+    });
+    closer.start(50);
+    return QApplication::exec();
+}
+
+int main(int argc, char* argv[]) {
+    if (argc == 4 && QByteArray(argv[1]) == "--as-program")
+        return asprogram(argc, argv);
+    QApplication application(argc, argv);
+    Shutdown test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_shutdown.moc"

@@ -1,0 +1,92 @@
+// A link's whole road inside the program: from the server's message, through
+// dispatch and the downloader, to a file; and the spool behind a transfer.
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "fileserver.h"
+#include "lineserver.h"
+#include "platform/winsock.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace testsupport;
+
+class Flow : public QObject {
+    Q_OBJECT
+private slots:
+    void secondLinkWaitsInTheSpoolAndFollows() {
+        ProgramFolder folder;
+        QTemporaryDir served;
+        QTemporaryDir downloads;
+        const QByteArray first(700 * 1024, 'a');
+        const QByteArray second(5000, 'b');
+        for (const auto& [name, bytes] : {std::pair{"first.bin", first}, std::pair{"second.bin", second}}) {
+            QFile out(served.filePath(QString::fromLatin1(name)));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        }
+        FileServer files;
+        QVERIFY(files.listen(served.path()));
+        FileServer::Faults slow;
+        slow.stallafter = 200 * 1024;
+        slow.stallms = 1500;
+        files.setplan({slow, FileServer::Faults()});
+        LineServer server;
+        QVERIFY(server.listen());
+        server.addaccount(QStringLiteral("ana"), QStringLiteral("pw"));
+        server.setpause(0);
+
+        auto form = freshwindow();
+        form->downloaddir->setPath(downloads.path());
+        form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+        form->alfa->RemotePort = server.port();
+        form->usuario->setText(QStringLiteral("ana"));
+        form->password->setText(QStringLiteral("pw"));
+        form->show();
+        form->conectar_Click();
+        QVERIFY(waitfor([&] { return server.loggedin() == 1; }, 15000));
+
+        const QString a = files.url(QStringLiteral("first.bin"));
+        const QString b = files.url(QStringLiteral("second.bin"));
+        // The transfer runs inside the event loop; a sampler looks on from there.
+        bool sent = false;
+        QStringList spooled;
+        QByteArray spoolfile;
+        bool stillfirst = false;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, [&] {
+            if (form->bajando && !sent) {
+                sent = true;
+                server.send(b.toUtf8());
+            } else if (form->bajando && spooled.isEmpty() && form->spoollist->ListCount() > 0) {
+                spooled = form->spoollist->items();
+                spoolfile = folder.read(QStringLiteral("spool.ini"));
+                stillfirst = files.heads().size() == 1;
+            }
+        });
+        sampler.start(20);
+        server.send(a.toUtf8());
+        QVERIFY(waitfor([&] { return QFile(downloads.filePath(QStringLiteral("second.bin"))).size() == 5000; }, 30000));
+        QVERIFY(waitfor([&] { return !form->bajando; }));
+        QCOMPARE(spooled, QStringList({b})); // it waited while the first transfer ran
+        QVERIFY(stillfirst);
+        // The file held the link in flight first, then the one waiting.
+        QCOMPARE(spoolfile, (a + "\r\n" + b + "\r\n").toUtf8());
+        QFile saved(downloads.filePath(QStringLiteral("first.bin")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), first);
+        QCOMPARE(form->spoollist->ListCount(), 0);
+        QVERIFY(!form->sup->isEnabled());
+        QCOMPARE(folder.read(QStringLiteral("spool.ini")), QByteArray());
+        // The second request came only after the first file was complete.
+        QCOMPARE(QString::fromLatin1(files.heads().last().split(' ').value(1)), QStringLiteral("/second.bin"));
+        form->desconectar_Click();
+    }
+};
+
+QTEST_MAIN(Flow)
+#include "tst_flow.moc"
