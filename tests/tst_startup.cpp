@@ -81,7 +81,8 @@ private slots:
         }
         const QString pictures = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
         QDir().mkpath(pictures);
-        form->grab().save(pictures + (spanish ? QStringLiteral("/main-es.png") : QStringLiteral("/main-en.png")));
+        form->grab().save(QStringLiteral("%1/%2-main-%3.png")
+                              .arg(pictures, QGuiApplication::platformName(), spanish ? "es" : "en"));
     }
 
     void storedStateIsApplied() {
