@@ -19,7 +19,7 @@ fi
 # Files the demo server offers.
 files="$build/demo-files"
 mkdir -p "$files"
-[ -f "$files/sample.bin" ] || head -c $((64 * 1024 * 1024)) /dev/urandom >"$files/sample.bin"
+[ -f "$files/sample.bin" ] || head -c $((256 * 1024 * 1024)) /dev/urandom >"$files/sample.bin"
 [ -f "$files/readme.txt" ] || echo "Fetched by Quillharbor from the demo server." >"$files/readme.txt"
 
 # The agent keeps its state beside its executable; a first run gets the demo
