@@ -2,12 +2,14 @@
 // dispatch and the downloader, to a file; and the spool behind a transfer.
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "download/descargas.h"
 #include "fileserver.h"
 #include "lineserver.h"
 #include "platform/winsock.h"
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -85,6 +87,39 @@ private slots:
         // The second request came only after the first file was complete.
         QCOMPARE(QString::fromLatin1(files.heads().last().split(' ').value(1)), QStringLiteral("/second.bin"));
         form->desconectar_Click();
+    }
+
+    void cancelDuringAStalledBodyDoesNotWaitForTheServer() {
+        ProgramFolder folder;
+        QTemporaryDir served;
+        QTemporaryDir downloads;
+        QFile out(served.filePath(QStringLiteral("stuck.bin")));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(256 * 1024, 's'));
+        out.close();
+        FileServer files;
+        QVERIFY(files.listen(served.path()));
+        FileServer::Faults stall;
+        stall.stallafter = 64 * 1024;
+        stall.stallms = 40000;
+        files.setfaults(stall);
+        auto form = freshwindow();
+        // Cancel a second into the transfer, while the server holds the body back.
+        QTimer canceller;
+        int ticks = 0;
+        connect(&canceller, &QTimer::timeout, [&] {
+            if (form->bajando && ++ticks == 10)
+                form->CancelButton->click();
+        });
+        canceller.start(100);
+        QElapsedTimer took;
+        took.start();
+        descargas::httpdownload(files.url(QStringLiteral("stuck.bin")), downloads.path() + QLatin1Char('/'),
+                                QString(), QString());
+        QVERIFY2(took.elapsed() < 20000, "the cancel waited for the stalled server");
+        QVERIFY(!form->bajando);
+        QVERIFY(!QFile::exists(downloads.filePath(QStringLiteral("stuck.bin")))); // partial file deleted
+        QCOMPARE(form->descarga->title(), QStringLiteral("Current Download [ninguna]"));
     }
 };
 

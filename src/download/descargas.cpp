@@ -104,7 +104,8 @@ void chunkloop(transfer& t, QFile& output) {
     qsizetype got = 0;
     do {
         // 13.1
-        const std::optional<QByteArray> chunk = w.Inet1->GetChunk(chunksize);
+        const std::optional<QByteArray> chunk =
+            w.Inet1->GetChunk(chunksize, [&w] { return w.CancelSearch; });
         if (!chunk) return failed(t);
         got = chunk->size();
         // 13.2

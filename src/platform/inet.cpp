@@ -125,7 +125,7 @@ std::optional<QString> Inet::GetHeader(const QString& name) {
     return QString::fromLatin1(reply->rawHeader(name.toLatin1()));
 }
 
-std::optional<QByteArray> Inet::GetChunk(int size) {
+std::optional<QByteArray> Inet::GetChunk(int size, const std::function<bool()>& giveup) {
     if (!reply || !responded) return std::nullopt;
     size = qMax(size, 0);
     while (end - start < size) {
@@ -133,6 +133,7 @@ std::optional<QByteArray> Inet::GetChunk(int size) {
         if (end - start >= size || bodyended()) break;
         waitforevents(pollms);
         if (!reply) return QByteArray();
+        if (giveup && giveup()) break;
     }
     const qsizetype count = qMin<qsizetype>(size, end - start);
     QByteArray chunk(buffer.constData() + start, count);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -52,9 +53,10 @@ class Inet : public QObject {
     std::optional<QString> GetHeader(const QString& name);
 
     // The next `size` bytes of the body, waiting (and serving the event loop)
-    // until they are there; fewer, down to none, only at the end of the body.
-    // nullopt when there is no response to read from.
-    std::optional<QByteArray> GetChunk(int size);
+    // until they are there; fewer, down to none, only at the end of the body,
+    // or when `giveup` turns true during the wait (a user's cancel must not
+    // wait for a stalled server). nullopt when there is no response to read from.
+    std::optional<QByteArray> GetChunk(int size, const std::function<bool()>& giveup = {});
 
     // Stops the request and releases its connection.
     void Cancel();
