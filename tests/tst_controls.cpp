@@ -8,7 +8,7 @@ using namespace platform;
 
 class Controls : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void timerTicksGoOnWhileAHandlerYields() {
         Timer timer(20, false, nullptr);
         int ticks = 0;
@@ -26,15 +26,6 @@ private slots:
         QVERIFY(testsupport::waitfor([&] { return ticks >= 5 && depth == 0; }));
         QVERIFY(deepest >= 2);
         timer.setEnabled(false);
-    }
-
-    void enablingARunningTimerKeepsItsSchedule() {
-        Timer timer(60000, true, nullptr);
-        QVERIFY(timer.Enabled());
-        timer.setEnabled(true);
-        QVERIFY(timer.Enabled());
-        timer.setEnabled(false);
-        QVERIFY(!timer.Enabled());
     }
 
     void progressBarScalesAnyRange() {

@@ -1,6 +1,6 @@
-// Byte counts beyond 32 bits: a body cut past 2 GiB resumes at the right
-// offset and the file ends complete. The served file is sparse, with marked
-// regions that must land at their offsets.
+// Byte counts beyond 32 bits: a body cut past 2 GiB resumes beyond 2 GiB and
+// the file ends complete. The served file is sparse, with marked regions that
+// must land at their offsets.
 #include "app/quillharbor.h"
 #include "support/downloadrig.h"
 
@@ -9,48 +9,40 @@
 
 using testsupport::DownloadRig;
 
-namespace {
-constexpr qint64 twogib = qint64(1) << 31;
-constexpr qint64 size = twogib + 3 * 1024 * 1024 + 7;
-const qint64 marks[] = {0, twogib - 100000, twogib + 1000, size - 70000};
-constexpr qint64 marklength = 70000;
-} // namespace
-
 class tst_download_large : public QObject {
     Q_OBJECT
 
   private slots:
     void beyond32bits() {
+        constexpr qint64 twogib = qint64(1) << 31, size = twogib + 16 * 1024 * 1024 + 7;
+        constexpr qint64 cut = twogib + 8 * 1024 * 1024;
+        constexpr qint64 marks[] = {0, twogib - 100000, twogib + 1000, size - 70000},
+                         length = 70000;
         DownloadRig rig;
-        const QString served = rig.served.filePath(QStringLiteral("big.bin"));
-        {
-            QFile out(served);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            QVERIFY(out.resize(size));
-            int seed = 0;
-            for (qint64 at : marks) {
-                QVERIFY(out.seek(at));
-                out.write(DownloadRig::pattern(marklength, ++seed));
-            }
-        }
-        rig.server.setplan({[] {
-                                FileServer::Faults f;
-                                f.cutafter = twogib + 5000;
-                                return f;
-                            }(),
-                            FileServer::Faults()});
-        rig.download(QStringLiteral("big.bin"));
-        QCOMPARE(rig.attempts, (QList<QByteArray>{"bytes=0-", "bytes=2147484552-"}));
-        QFile in(rig.saved(QStringLiteral("big.bin")));
+        QFile served(rig.served.filePath("big.bin"));
+        QVERIFY(served.open(QIODevice::WriteOnly) && served.resize(size));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(served.seek(marks[i]) &&
+                    served.write(DownloadRig::pattern(length, i)) == length);
+        served.close();
+        rig.server.setplan({{.cutafter = cut}, {}});
+        rig.download("big.bin");
+        QCOMPARE(rig.attempts.size(), 2);
+        QCOMPARE(rig.attempts[0], QByteArray("bytes=0-"));
+        // 4096 before the count written. On a loaded machine that count has
+        // been seen to fall short of the cut (bytes the server sent before its
+        // close never reached the reply), but the cut is far enough past 2 GiB.
+        const auto resumed = QRegularExpression("^bytes=(\\d+)-$").match(rig.attempts[1]);
+        QVERIFY2(resumed.hasMatch(), rig.attempts[1]);
+        QVERIFY2(resumed.captured(1).toLongLong() > twogib &&
+                     resumed.captured(1).toLongLong() <= cut - 4096,
+                 rig.attempts[1]);
+        QFile in(rig.saved("big.bin"));
         QVERIFY(in.open(QIODevice::ReadOnly));
         QCOMPARE(in.size(), size);
-        int seed = 0;
-        for (qint64 at : marks) {
-            QVERIFY(in.seek(at));
-            QVERIFY(in.read(marklength) == DownloadRig::pattern(marklength, ++seed));
-        }
-        in.close();
-        QFile::remove(rig.saved(QStringLiteral("big.bin")));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(in.seek(marks[i]) && in.read(length) == DownloadRig::pattern(length, i));
+        in.remove();
         QCOMPARE(rig.window->bajando, false);
         QCOMPARE(rig.window->ProgressBar->Max(), double(size));
     }

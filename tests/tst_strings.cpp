@@ -2,25 +2,17 @@
 #include "platform/resstrings.h"
 #include "platform/shell.h"
 #include "support/testsupport.h"
+#include "support/urlcatcher.h"
 #include "windows/createuser.h"
 
-#include <QDesktopServices>
 #include <QtTest>
 
 using platform::Language;
 using platform::LoadResString;
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
-
 class Strings : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cleanup() { platform::resetlanguage(); }
 
     void everyIdInBothLanguages() {
@@ -36,38 +28,33 @@ private slots:
 
     void textsAreTheProductsOwn() {
         platform::setlanguage(Language::English);
-        QCOMPARE(LoadResString(102), QStringLiteral("Disconect"));
-        QCOMPARE(LoadResString(110), QStringLiteral("WARNING ! Write your Password"));
-        QCOMPARE(LoadResString(117), QStringLiteral("Save Downloads Dir "));
-        QCOMPARE(LoadResString(123), QStringLiteral("Selec one download mannager"));
-        QCOMPARE(LoadResString(124), QStringLiteral("You only need to create a user account with the "
-                                                    "corresponding password at ") +
-                                         platform::website() + QStringLiteral(" website. It is free."));
+        QCOMPARE(LoadResString(110), "WARNING ! Write your Password");
+        QCOMPARE(LoadResString(123), "Selec one download mannager");
+        QCOMPARE(LoadResString(124), "You only need to create a user account with the "
+                                     "corresponding password at " +
+                                         platform::website() + " website. It is free.");
         platform::setlanguage(Language::Spanish);
-        QCOMPARE(LoadResString(104), QStringLiteral("Contraseña"));
-        QCOMPARE(LoadResString(114), QStringLiteral("Intentado Reconexión"));
-        QCOMPARE(LoadResString(120), QStringLiteral("Porfavor, Actualiza Tu Software"));
-        QCOMPARE(LoadResString(129), QStringLiteral("esta opción guarda la clave y el usuario"));
-        QVERIFY(LoadResString(124).endsWith(QUrl(platform::website()).host() + QLatin1Char('.')));
+        QCOMPARE(LoadResString(104), "Contraseña");
+        QCOMPARE(LoadResString(114), "Intentado Reconexión");
+        QCOMPARE(LoadResString(120), "Porfavor, Actualiza Tu Software");
+        QCOMPARE(LoadResString(129), "esta opción guarda la clave y el usuario");
+        QVERIFY(LoadResString(124).endsWith(QUrl(platform::website()).host() + '.'));
     }
 
     void createUserWindow() {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+        testsupport::UrlCatcher browser("http");
         platform::setlanguage(Language::Spanish);
         createuser::Show();
         createuser::Show(); // still one window
         createuser* window = createuser::instance();
-        QVERIFY(window && window->isVisible());
-        QCOMPARE(window->windowTitle(), QStringLiteral("Crea tu usuario"));
-        QCOMPARE(window->closewin->text(), QStringLiteral("Cerrar Ventana"));
+        QVERIFY(window && window->isVisible() && !window->isModal());
+        QCOMPARE(window->windowTitle(), "Crea tu usuario");
+        QCOMPARE(window->closewin->text(), "Cerrar Ventana");
         QCOMPARE(window->Label2->text(), LoadResString(124));
         QTest::mouseClick(window->Label1, Qt::LeftButton);
-        QCOMPARE(catcher.opened, QList<QUrl>({QUrl(platform::website())}));
-        QVERIFY(!window->isModal());
+        QCOMPARE(browser.opened, QList<QUrl>{QUrl(platform::website())});
         window->closewin->click();
         QVERIFY(testsupport::waitfor([] { return createuser::instance() == nullptr; }));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     }
 };
 

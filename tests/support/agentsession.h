@@ -1,8 +1,11 @@
 #pragma once
 // The main window in a program folder of its own, pointed at a reference
 // line server in this process, with every text the alerts box showed.
+#include "app/principal.h"
 #include "app/quillharbor.h"
 #include "lineserver.h"
+#include "platform/resstrings.h"
+#include "platform/winsock.h"
 #include "support/testsupport.h"
 
 #include <QStringList>
@@ -12,15 +15,53 @@ namespace testsupport {
 class AgentSession {
   public:
     // The server accepts alice/secret and sends messages without pauses.
-    AgentSession();
-    ~AgentSession();
+    AgentSession() : form(freshwindow()) {
+        server.addaccount("alice", "secret");
+        server.setpause(0);
+        server.listen();
+        form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+        form->alfa->RemotePort = server.port();
+        QObject::connect(form->msg, &QLineEdit::textChanged,
+                         [this](const QString& text) { texts << text; });
+        form->show();
+    }
+    ~AgentSession() { form->desconectar_Click(); }
 
     // Types the user and password and clicks Connect.
-    void connectas(const QString& user, const QString& pass);
+    void connectas(const QString& user, const QString& pass) {
+        form->usuario->setText(user);
+        form->password->setText(pass);
+        form->conectar->click();
+    }
     // Logs in as alice; true once the login line was sent.
-    bool login();
-    // True when `text` was shown in the alerts box (since the last clear).
-    bool shown(const QString& text) const { return texts.contains(text); }
+    bool login() {
+        connectas("alice", "secret");
+        return waitfor([] { return principal::connstate == 2; }, 20000);
+    }
+    // String `id` was shown in the alerts box (since the last clear), or is shown now.
+    bool shown(int id) const { return texts.contains(platform::LoadResString(id)); }
+    bool showing(int id) const { return form->msg->text() == platform::LoadResString(id); }
+
+    // connstate, the socket's State, the indicator, the enabled buttons and
+    // whether reintentos runs: "connstate 2, socket 7, green, disconnect".
+    QString state() const {
+        const auto colour = form->Shape2->FillColor();
+        QStringList parts{QString("connstate %1").arg(principal::connstate),
+                          QString("socket %1").arg(form->alfa->State()),
+                          colour == platform::vbGreen ? "green"
+                          : colour == platform::vbRed ? "red"
+                                                      : "?"};
+        if (form->conectar->isEnabled()) parts << "connect";
+        if (form->desconectar->isEnabled()) parts << "disconnect";
+        if (form->reintentos->Enabled()) parts << "retrying";
+        return parts.join(", ");
+    }
+    // Waits until state() is `expected`, telling what it was otherwise.
+    bool reaches(const QString& expected) const {
+        if (waitfor([&] { return state() == expected; })) return true;
+        qWarning("state: %s", qPrintable(state()));
+        return false;
+    }
 
     ProgramFolder folder;
     QStringList texts;

@@ -2,15 +2,18 @@
 // What the downloader tests share: a program folder with a fresh main window,
 // a folder of served files behind an in-process file server, a download
 // folder, and samples of the progress display taken while a transfer runs.
+#include "app/quillharbor.h"
+#include "download/descargas.h"
 #include "fileserver.h"
+#include "platform/inet.h"
 #include "support/testsupport.h"
 
-#include <QList>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <memory>
-
-class quillharbor;
 
 namespace testsupport {
 
@@ -18,34 +21,69 @@ namespace testsupport {
 struct Sample {
     int requests = 0; // requests the server had received by then
     bool bajando = false;
-    QString caption;
-    QString timelabel;
-    QString ratelabel;
-    double value = 0;
-    double max = 0;
+    QString caption, timelabel, ratelabel;
+    double value = 0, max = 0;
 };
 
 class DownloadRig {
   public:
-    DownloadRig();
-    ~DownloadRig();
+    DownloadRig() : window(freshwindow()) {
+        QDir(area.path()).mkdir("downloads");
+        server.listen(served.path());
+        QObject::connect(&sampler, &QTimer::timeout, [this] {
+            samples.append({int(server.heads().size()), window->bajando, window->descarga->title(),
+                            window->TimeLabel->text(), window->RateLabel->text(),
+                            window->ProgressBar->Value(), window->ProgressBar->Max()});
+        });
+        sampler.setInterval(2);
+        QObject::connect(
+            window->Inet1->findChild<QNetworkAccessManager*>(), &QNetworkAccessManager::finished,
+            [this](QNetworkReply* reply) { attempts.append(reply->request().rawHeader("Range")); });
+    }
 
-    // A served file of `size` bytes that differ from offset to offset.
-    QByteArray put(const QString& name, qint64 size);
-    static QByteArray pattern(qint64 size, int seed = 0);
+    // `size` bytes that differ from offset to offset.
+    static QByteArray pattern(qint64 size, int seed = 0) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        quint32 state = 2463534242u + quint32(seed);
+        for (qint64 i = 0; i < size; ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            bytes[i] = char(state);
+        }
+        return bytes;
+    }
+    // A served file of `size` pattern bytes.
+    QByteArray put(const QString& name, qint64 size) {
+        const QByteArray bytes = pattern(size);
+        QFile out(served.filePath(name));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
+        return bytes;
+    }
 
     // Runs the downloader on `url` (a served file's name when it has no
     // scheme) into the download folder, sampling the display as it goes.
-    void download(const QString& urlorname);
+    void download(const QString& urlorname) {
+        samples.clear();
+        attempts.clear();
+        sampler.start();
+        descargas::httpdownload(urlorname.contains("://") ? urlorname : server.url(urlorname),
+                                downloads() + '/', QString(), QString());
+        sampler.stop();
+    }
 
-    QString downloads() const { return downloadfolder.path(); }
-    QString saved(const QString& name) const { return downloadfolder.filePath(name); }
-    QByteArray savedbytes(const QString& name) const;
-    bool exists(const QString& name) const;
-    QStringList downloadentries() const;
-
-    // The Range header of request `index` as the server received it.
-    QByteArray range(int index) const { return server.header(index, "Range"); }
+    // The download folder, alone in a temporary folder of its own, so that
+    // anything written beside it shows.
+    QString downloads() const { return area.filePath("downloads"); }
+    QString saved(const QString& name) const { return downloads() + '/' + name; }
+    QByteArray savedbytes(const QString& name) const {
+        QFile in(saved(name));
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
+    bool exists(const QString& name) const { return QFile::exists(saved(name)); }
+    QStringList downloadentries() const {
+        return QDir(downloads()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
 
     // The Range header of each request the agent made, in order. Counted on
     // the agent's side: after a cut, Qt may repeat a request on its own and
@@ -55,7 +93,7 @@ class DownloadRig {
     ProgramFolder folder;
     std::unique_ptr<quillharbor> window;
     QTemporaryDir served;
-    QTemporaryDir downloadfolder;
+    QTemporaryDir area;
     FileServer server;
     QList<Sample> samples;
 

@@ -2,22 +2,34 @@
 // Redirects what the program reads and writes outside its own folder: the
 // system-wide settings (where the download managers are found) and the user's
 // configuration home (where the login autostart entry goes).
-#include <QByteArray>
-#include <QString>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 
 namespace testsupport {
 
 class SystemFolders {
   public:
-    SystemFolders();
-    ~SystemFolders();
+    SystemFolders() : oldconfighome(qgetenv("XDG_CONFIG_HOME")) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, dir.path());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(confighome()));
+    }
+    ~SystemFolders() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
+                           QLibraryInfo::path(QLibraryInfo::SettingsPath));
+        qputenv("XDG_CONFIG_HOME", oldconfighome);
+    }
     // The user's configuration home (stands for $XDG_CONFIG_HOME).
-    QString confighome() const { return dir.filePath(QStringLiteral("config")); }
+    QString confighome() const { return dir.filePath("config"); }
     // organisation/application.conf in the system settings (stands for /etc/xdg).
-    QString systemfile(const QString& organisation, const QString& application) const;
+    QString systemfile(const QString& organisation, const QString& application) const {
+        return dir.filePath(organisation + '/' + application + ".conf");
+    }
     void setsystemvalue(const QString& organisation, const QString& application, const QString& key,
-                        const QString& value) const;
+                        const QString& value) const {
+        QSettings(systemfile(organisation, application), QSettings::IniFormat).setValue(key, value);
+    }
 
   private:
     QTemporaryDir dir;

@@ -1,0 +1,185 @@
+// What the program finds in and writes to the system's settings: external
+// download managers offered through Check1 and its two option buttons, and
+// the login autostart entry that follows Check2.
+#include "app/quillharbor.h"
+#include "app/statefiles.h"
+#include "platform/autostart.h"
+#include "platform/paths.h"
+#include "support/systemfolders.h"
+#include "support/testsupport.h"
+#include "system/regtools.h"
+
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+const QString dap = QStringLiteral("/opt/Download Accelerator/dap.exe");
+const QString grexe = QStringLiteral("/opt/Get Right/getright.exe");
+
+void installda(const SystemFolders& system, const QString& location = dap) {
+    system.setsystemvalue("SpeedBit", "Download Accelerator", "EXELOCATION", location);
+}
+void installgr(const SystemFolders& system) {
+    system.setsystemvalue("Headlight", "GetRight", "InstallDir", "/opt/Get Right");
+}
+
+// Check1 ("disabled " when so, then "on" or "off"), then DownloadAccelerator
+// and GetRight: '-' not offered, 'x' not offered but selected, 'o' offered,
+// '*' offered and selected.
+QString options(const quillharbor& form) {
+    QString text = QString(form.Check1->isEnabled() ? "" : "disabled ") +
+                   (form.Check1->Value() ? "on " : "off ");
+    for (const QRadioButton* option : {form.DownloadAccelerator, form.GetRight})
+        text += option->isEnabled() ? (option->isChecked() ? '*' : 'o')
+                                    : (option->isChecked() ? 'x' : '-');
+    return text;
+}
+QStringList paths() {
+    return {regtools::dapath, regtools::grpath};
+}
+
+// The entry's text; "" when there is none.
+QByteArray entry(const SystemFolders& system) {
+    QFile in(system.confighome() + "/autostart/quillharbor.desktop");
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+QByteArray execline(const QString& program) {
+    return "\nExec=\"" + program.toUtf8() + "\"\n";
+}
+} // namespace
+
+class SystemSettings : public QObject {
+    Q_OBJECT
+  private slots:
+    void detection_data() {
+        QTest::addColumn<bool>("da");
+        QTest::addColumn<bool>("gr");
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("neither") << false << false << "disabled off --" << QStringList{"", ""};
+        QTest::newRow("Download Accelerator") << true << false << "on *-" << QStringList{dap, ""};
+        QTest::newRow("GetRight") << false << true << "on -*" << QStringList{"", grexe};
+        QTest::newRow("both, GetRight chosen")
+            << true << true << "on o*" << QStringList{dap, grexe};
+    }
+    void detection() {
+        QFETCH(bool, da);
+        QFETCH(bool, gr);
+        QFETCH(QString, offered);
+        QFETCH(QStringList, found);
+        SystemFolders system;
+        installda(system, da ? dap : QString()); // an empty location is no installation
+        if (gr) installgr(system);
+        // The organisation-wide file does not stand in for the application's.
+        QSettings(QFileInfo(system.systemfile("SpeedBit", "x")).path() + ".conf",
+                  QSettings::IniFormat)
+            .setValue("EXELOCATION", dap);
+        regtools::dapath = regtools::grpath = QStringLiteral("stale");
+        // Ticked by the stored setting at start: the program ticking it counts as a click.
+        ProgramFolder folder;
+        folder.write("vars.ini", "external1=1\r\n");
+        auto form = freshwindow();
+        principal::readvars();
+        QCOMPARE(options(*form), offered);
+        QCOMPARE(paths(), found);
+    }
+
+    void turnedOffAndOn() {
+        SystemFolders system;
+        installda(system);
+        installgr(system);
+        auto form = freshwindow();
+        form->show();
+        form->Check1->click();
+        form->DownloadAccelerator->click(); // the user prefers the other one
+        QCOMPARE(options(*form), "on *o");
+        // Off: the choice is withdrawn, paths and selection are kept.
+        form->Check1->click();
+        QCOMPARE(options(*form), "off x-");
+        QCOMPARE(paths(), (QStringList{dap, grexe}));
+
+        // On again detects afresh: GetRight is gone now.
+        QFile::remove(system.systemfile("Headlight", "GetRight"));
+        form->Check1->click();
+        QCOMPARE(options(*form), "on *-");
+        QCOMPARE(paths(), (QStringList{dap, ""}));
+
+        // Both gone: the next tick ends unavailable, and a disabled box
+        // cannot be clicked, so it stays so until a restart.
+        form->Check1->click();
+        QFile::remove(system.systemfile("SpeedBit", "Download Accelerator"));
+        form->Check1->click();
+        QCOMPARE(options(*form), "disabled off x-");
+        installda(system);
+        QTest::mouseClick(form->Check1, Qt::LeftButton);
+        QCOMPARE(options(*form), "disabled off x-");
+    }
+
+    void tickingWritesAndUntickingRemoves() {
+        SystemFolders system;
+        auto form = freshwindow();
+        form->Check2->click();
+        const QByteArray text = entry(system);
+        QVERIFY2(text.startsWith("[Desktop Entry]\nType=Application\nName=Quillharbor\n"), text);
+        QVERIFY(QFileInfo(platform::exepath()).isAbsolute());
+        QVERIFY2(text.contains(execline(platform::exepath())), text);
+        form->Check2->click();
+        QCOMPARE(entry(system), QByteArray());
+        // Again, and an untick with nothing to remove: silent both times.
+        form->Check2->setValue(1);
+        QCOMPARE(entry(system), text);
+        form->Check2->setValue(0);
+        form->Check2->setValue(0);
+        QCOMPARE(entry(system), QByteArray());
+    }
+
+    void startingTickedRewritesTheEntry() {
+        SystemFolders system;
+        ProgramFolder folder;
+        QVERIFY(platform::setautostart("Quillharbor", "/old/place"));
+        const QByteArray moved = entry(system);
+        // A stored 0 is no change for the unticked box: the entry is left alone.
+        for (int ticked : {0, 1}) {
+            folder.write("vars.ini", "autostart=" + QByteArray::number(ticked) + "\r\n");
+            auto form = freshwindow();
+            principal::readvars();
+            QCOMPARE(entry(system) == moved, !ticked);
+        }
+        QVERIFY(entry(system).contains(execline(platform::exepath())));
+    }
+
+    void failuresAreIgnored() {
+        SystemFolders system;
+        // The autostart folder cannot be made: a plain file is in its place.
+        QDir().mkpath(system.confighome());
+        QFile(system.confighome() + "/autostart").open(QIODevice::WriteOnly);
+        auto form = freshwindow();
+        form->Check2->click();
+        QCOMPARE(form->Check2->Value(), 1);
+        form->Check2->click();
+        QCOMPARE(form->Check2->Value(), 0);
+    }
+
+    // As desktop entries require: quoted, ", `, $ and \ escaped inside the
+    // quotes, % doubled, and then every backslash of the value doubled.
+    void awkwardProgramPaths_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QByteArray>("exec");
+        QTest::newRow("spaces") << "/opt/My Programs/qh" << QByteArray("\"/opt/My Programs/qh\"");
+        QTest::newRow("shell") << "/o/a\"b`c$(d);e\\f"
+                               << QByteArray("\"/o/a\\\\\"b\\\\`c\\\\$(d);e\\\\\\\\f\"");
+        QTest::newRow("field code") << "/opt/100%f/qh" << QByteArray("\"/opt/100%%f/qh\"");
+    }
+    void awkwardProgramPaths() {
+        QFETCH(QString, program);
+        QFETCH(QByteArray, exec);
+        SystemFolders system;
+        QVERIFY(platform::setautostart("Quillharbor", program));
+        QVERIFY2(entry(system).contains("\nExec=" + exec + "\n"), entry(system));
+    }
+};
+
+QTEST_MAIN(SystemSettings)
+#include "tst_system.moc"

@@ -1,0 +1,236 @@
+// The windows besides the main one and the tray icon: the log and its
+// window, the About window, and minimising to the tray.
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "log/logfunctions.h"
+#include "log/logs.h"
+#include "platform/resstrings.h"
+#include "platform/shell.h"
+#include "platform/wncrypt.h"
+#include "support/testsupport.h"
+#include "system/tray.h"
+#include "windows/acercade.h"
+
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+int logwindows() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        count += qobject_cast<logs*>(widget) && widget->isVisible() ? 1 : 0;
+    return count;
+}
+
+bool closed() {
+    return waitfor([] { return logs::instance() == nullptr && logwindows() == 0; });
+}
+
+// The short date of the user's locale, then 24-hour hours and minutes.
+const QString stamp = QStringLiteral(R"(\S+ \d\d:\d\d)");
+
+// A click as the window system delivers it, so a modal window can refuse it.
+void systemclick(QWidget* window, QWidget* control) {
+    const QPoint centre = control->mapTo(window, control->rect().center());
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, centre);
+}
+
+void minimise(quillharbor& form) {
+    form.setWindowState(form.windowState() | Qt::WindowMinimized);
+}
+
+void click(const quillharbor& form, QSystemTrayIcon::ActivationReason reason) {
+    emit platform::trayicon(&form, 1)->activated(reason);
+}
+
+bool restored(const quillharbor& form) {
+    return form.isVisible() && !form.isMinimized();
+}
+} // namespace
+
+class Windows : public QObject {
+    Q_OBJECT
+  private slots:
+    void cleanup() {
+        if (logs::instance()) logs::instance()->close();
+        QVERIFY(closed());
+        platform::resetlanguage();
+        platform::settrayavailable(std::nullopt);
+    }
+
+    void downloadLinesAreAppendedUnchanged() {
+        ProgramFolder folder;
+        logfunctions::writelog("http://h/a b : c", 1);
+        platform::setlanguage(platform::Language::Spanish);
+        logfunctions::writelog(QString(), 1);
+        const QString text = QString::fromUtf8(folder.read("log.txt"));
+        const QRegularExpression expected('^' + stamp + " : Download : http://h/a b : c\r\n" +
+                                          stamp + " : Descarga : \r\n$");
+        QVERIFY2(expected.match(text).hasMatch(), qPrintable(text));
+        const QString today =
+            QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+        QVERIFY2(text.startsWith(today + ' '), qPrintable(text));
+    }
+
+    // The log window: one instance, modeless, showing log.txt as it was when
+    // it opened; clearing leaves the clear line and an empty line, in the
+    // file (made when missing) and in the window.
+    void logWindow() {
+        platform::setlanguage(platform::Language::Spanish);
+        ProgramFolder folder;
+        auto form = freshwindow();
+        form->show();
+        QTest::mouseClick(form->vlog, Qt::LeftButton);
+        logs* window = logs::instance();
+        QVERIFY(window && window->isVisible());
+        QVERIFY(!window->isModal() && !window->parentWidget());
+        QCOMPARE(window->windowTitle(), "logs");
+        QCOMPARE(window->closewin->text(), "Cerrar Ventana");
+        QCOMPARE(window->dellog->text(), "Borrar logs");
+        QCOMPARE(window->logfile->geometry(), QRect(7, 8, 555, 329));
+        QCOMPARE(window->dellog->geometry(), QRect(184, 344, 137, 25));
+        QCOMPARE(window->closewin->geometry(), QRect(329, 344, 233, 25));
+        QCOMPARE(window->logfile->toPlainText(), QString());
+        QVERIFY(!folder.exists("log.txt")); // showing makes no file
+
+        platform::setlanguage(platform::Language::English);
+        QTest::mouseClick(window->dellog, Qt::LeftButton);
+        QVERIFY(folder.exists("log.txt"));
+        logfunctions::writelog("ed2k://x", 1);
+        QTest::mouseClick(window->dellog, Qt::LeftButton);
+        const QString text = QString::fromUtf8(folder.read("log.txt"));
+        QVERIFY2(QRegularExpression('^' + stamp + " : Clear logs\r\n\r\n$").match(text).hasMatch(),
+                 qPrintable(text));
+        QCOMPARE(window->logfile->toPlainText(), QString(text).replace("\r\n", "\n"));
+        QTest::mouseClick(window->closewin, Qt::LeftButton);
+        QVERIFY(closed());
+
+        folder.write("log.txt", "first\r\n\r\nsecond\r\n");
+        form->vlog_Click();
+        window = logs::instance();
+        QCOMPARE(window->logfile->toPlainText(), "first\n\nsecond\n");
+        // Lines logged meanwhile do not show until the window opens afresh.
+        logfunctions::writelog("http://host/new", 1);
+        form->vlog_Click();
+        QCOMPARE(logs::instance(), window);
+        QCOMPARE(logwindows(), 1);
+        QCOMPARE(window->logfile->toPlainText(), "first\n\nsecond\n");
+        window->close(); // the window frame's close unloads it as closewin does
+        QVERIFY(closed());
+        form->vlog_Click();
+        QVERIFY(
+            logs::instance()->logfile->toPlainText().endsWith(" : Download : http://host/new\n"));
+    }
+
+    void openedModalByTheLogo() {
+        QCOMPARE(AcercaDe::versionline(0, 10, 12), "QHB 0.10 Rev. 12");
+        // The outside component is not there: the window opens all the same.
+        platform::setwncryptlibrary(QStringLiteral("quillharbor-no-such-component"));
+        ProgramFolder folder;
+        auto form = freshwindow();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+        // Runs inside the window's own event loop, then closes it with its button.
+        bool inspected = false;
+        QTimer::singleShot(0, [&] {
+            AcercaDe* window = AcercaDe::instance();
+            QVERIFY(window && QTest::qWaitForWindowExposed(window));
+            QCOMPARE(QApplication::activeModalWidget(), window);
+            QCOMPARE(window->windowModality(), Qt::ApplicationModal);
+            QCOMPARE(window->windowTitle(), QString());
+            QCOMPARE(window->Label2->text(), "QHB 0.9 Rev. 9");
+            QCOMPARE(window->Label3->text(), QString());
+            QCOMPARE(window->Command1->text(), "Salir");
+            QCOMPARE(window->Label1->text(), platform::website());
+            QCOMPARE(window->Image1->pixmap().size(), QSize(320, 200));
+            // A click on the main window is refused while the window is open.
+            systemclick(form.get(), form->vlog);
+            QCoreApplication::processEvents();
+            QVERIFY(!logs::instance());
+            inspected = true;
+            QTest::mouseClick(window->Command1, Qt::LeftButton);
+        });
+        // Whatever fails above, the test does not hang in the window.
+        QTimer::singleShot(30000, [] {
+            if (AcercaDe::instance()) AcercaDe::instance()->close();
+        });
+        QTest::mouseDClick(form->logo, Qt::LeftButton);
+        QVERIFY(inspected);
+        QVERIFY(!AcercaDe::instance());
+
+        // Closed, the main window reacts again.
+        systemclick(form.get(), form->vlog);
+        QVERIFY(waitfor([] { return logs::instance() != nullptr; }));
+    }
+
+    void minimiseRestoreMinimiseWithOneIcon() {
+        platform::settrayavailable(true);
+        auto form = freshwindow();
+        form->Show();
+        QVERIFY(!platform::trayicon(form.get(), 1));
+        for (int round = 0; round < 2; ++round) {
+            minimise(*form);
+            QVERIFY(!form->isVisible());
+            QCOMPARE(platform::trayiconcount(), 1);
+            // Right, middle and double clicks and plain moves over the icon do nothing.
+            for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick,
+                                QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Unknown})
+                click(*form, reason);
+            pump(50);
+            QVERIFY(!form->isVisible());
+            // The left button released over it: shown, normal, in front.
+            click(*form, QSystemTrayIcon::Trigger);
+            QVERIFY(restored(*form));
+            // The offscreen platform never activates a window again once it was hidden.
+            QVERIFY(round > 0 || waitfor([&] { return form->isActiveWindow(); }));
+            QCOMPARE(platform::trayiconcount(), 1); // restoring leaves the icon up
+            // A click while the window is in plain sight changes nothing.
+            click(*form, QSystemTrayIcon::Trigger);
+            QVERIFY(restored(*form));
+        }
+        QSystemTrayIcon* icon = platform::trayicon(form.get(), 1);
+        QCOMPARE(icon->toolTip(), "Quillharbor 0.9.9");
+        QVERIFY(!icon->icon().isNull());
+        // Shutdown takes it down; a second removal is harmless.
+        for (int removal = 0; removal < 2; ++removal) {
+            form->deleteicon();
+            QCOMPARE(platform::trayiconcount(), 0);
+        }
+    }
+
+    void startingMinimisedEndsInTheTray() {
+        platform::settrayavailable(true);
+        // Auto-login minimises the window before it is first shown.
+        auto form = freshwindow();
+        minimise(*form);
+        form->Show();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(platform::trayiconcount(), 1);
+        click(*form, QSystemTrayIcon::Trigger);
+        QVERIFY(restored(*form));
+        form->deleteicon();
+    }
+
+    void withoutATrayTheWindowOnlyMinimises() {
+        platform::settrayavailable(false);
+        QVERIFY(!tray::hidesonminimise());
+        auto form = freshwindow();
+        form->Show();
+        minimise(*form);
+        QVERIFY(form->isVisible() && form->isMinimized());
+        // Should a tray turn up later, its icon still brings the window back.
+        tray::iconmessage(*form, platform::WM_RBUTTONUP);
+        QVERIFY(form->isMinimized());
+        tray::iconmessage(*form, platform::WM_LBUTTONUP);
+        QVERIFY(restored(*form));
+        form->deleteicon();
+        QCOMPARE(platform::trayiconcount(), 0);
+    }
+};
+
+QTEST_MAIN(Windows)
+#include "tst_windows.moc"
