@@ -19,14 +19,15 @@ using namespace testsupport;
 
 class Flow : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void secondLinkWaitsInTheSpoolAndFollows() {
         ProgramFolder folder;
         QTemporaryDir served;
         QTemporaryDir downloads;
         const QByteArray first(700 * 1024, 'a');
         const QByteArray second(5000, 'b');
-        for (const auto& [name, bytes] : {std::pair{"first.bin", first}, std::pair{"second.bin", second}}) {
+        for (const auto& [name, bytes] :
+             {std::pair{"first.bin", first}, std::pair{"second.bin", second}}) {
             QFile out(served.filePath(QString::fromLatin1(name)));
             QVERIFY(out.open(QIODevice::WriteOnly));
             out.write(bytes);
@@ -72,7 +73,9 @@ private slots:
         });
         sampler.start(20);
         server.send(a.toUtf8());
-        QVERIFY(waitfor([&] { return QFile(downloads.filePath(QStringLiteral("second.bin"))).size() == 5000; }, 30000));
+        QVERIFY(waitfor(
+            [&] { return QFile(downloads.filePath(QStringLiteral("second.bin"))).size() == 5000; },
+            30000));
         QVERIFY(waitfor([&] { return !form->bajando; }));
         QCOMPARE(spooled, QStringList({b})); // it waited while the first transfer ran
         QVERIFY(stillfirst);
@@ -85,7 +88,8 @@ private slots:
         QVERIFY(!form->sup->isEnabled());
         QCOMPARE(folder.read(QStringLiteral("spool.ini")), QByteArray());
         // The second request came only after the first file was complete.
-        QCOMPARE(QString::fromLatin1(files.heads().last().split(' ').value(1)), QStringLiteral("/second.bin"));
+        QCOMPARE(QString::fromLatin1(files.heads().last().split(' ').value(1)),
+                 QStringLiteral("/second.bin"));
         form->desconectar_Click();
     }
 
@@ -108,17 +112,17 @@ private slots:
         QTimer canceller;
         int ticks = 0;
         connect(&canceller, &QTimer::timeout, [&] {
-            if (form->bajando && ++ticks == 10)
-                form->CancelButton->click();
+            if (form->bajando && ++ticks == 10) form->CancelButton->click();
         });
         canceller.start(100);
         QElapsedTimer took;
         took.start();
-        descargas::httpdownload(files.url(QStringLiteral("stuck.bin")), downloads.path() + QLatin1Char('/'),
-                                QString(), QString());
+        descargas::httpdownload(files.url(QStringLiteral("stuck.bin")),
+                                downloads.path() + QLatin1Char('/'), QString(), QString());
         QVERIFY2(took.elapsed() < 20000, "the cancel waited for the stalled server");
         QVERIFY(!form->bajando);
-        QVERIFY(!QFile::exists(downloads.filePath(QStringLiteral("stuck.bin")))); // partial file deleted
+        QVERIFY(!QFile::exists(
+            downloads.filePath(QStringLiteral("stuck.bin")))); // partial file deleted
         QCOMPARE(form->descarga->title(), QStringLiteral("Current Download [ninguna]"));
     }
 };

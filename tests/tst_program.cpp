@@ -56,22 +56,22 @@ class Program : public QObject {
     void startprogram(const QByteArray& spool = QByteArray()) {
         const int before = server.logins().size();
         program->write(QStringLiteral("vars.ini"), varsfor(downloads.path()));
-        if (!spool.isNull())
-            program->write(QStringLiteral("spool.ini"), spool);
+        if (!spool.isNull()) program->write(QStringLiteral("spool.ini"), spool);
         // A stand-in for the desktop's opener, first on the path.
         program->write(QStringLiteral("xdg-open"),
                        "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$(dirname \"$0\")/opened.txt\"\n");
-        QFile::setPermissions(program->file(QStringLiteral("xdg-open")), QFileDevice::ReadOwner |
-                                                                             QFileDevice::WriteOwner |
-                                                                             QFileDevice::ExeOwner);
+        QFile::setPermissions(program->file(QStringLiteral("xdg-open")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ExeOwner);
         QVERIFY(program->start({}, {QStringLiteral("PATH=") + program->folder() + QLatin1Char(':') +
                                     qEnvironmentVariable("PATH")}));
-        QVERIFY2(waitfor([&] { return server.logins().size() > before && server.loggedin() == 1; }, 30000),
+        QVERIFY2(waitfor([&] { return server.logins().size() > before && server.loggedin() == 1; },
+                         30000),
                  "the program did not log in");
         QCOMPARE(server.logins().last(), QByteArray("0#agent,pa=ss#\r\n"));
     }
 
-private slots:
+  private slots:
     void initTestCase() {
         if (!server.listen(5000))
             QSKIP("port 5000 is taken on this machine; the program's server port is fixed");
@@ -110,7 +110,9 @@ private slots:
         cut.cutafter = 1000000;
         fileserver->setplan({FileServer::Faults(), cut, FileServer::Faults()});
         server.send(fileserver->url(QStringLiteral("cut.bin")).toUtf8());
-        QVERIFY(waitfor([&] { return saved(QStringLiteral("cut.bin")).size() == 2 * 1024 * 1024 + 77; }, 60000));
+        QVERIFY(
+            waitfor([&] { return saved(QStringLiteral("cut.bin")).size() == 2 * 1024 * 1024 + 77; },
+                    60000));
         QCOMPARE(saved(QStringLiteral("cut.bin")), noise(2 * 1024 * 1024 + 77, 2));
         // Resumed 4096 bytes before the point the cut left it at.
         bool resumed = false;
@@ -122,14 +124,17 @@ private slots:
         FileServer::Faults missing;
         missing.status = 404;
         fileserver->setplan({missing}); // from here on every request
-        const QString ed2k = QStringLiteral("ed2k://|file|x y.avi|10|0123456789ABCDEF0123456789ABCDEF|/");
+        const QString ed2k =
+            QStringLiteral("ed2k://|file|x y.avi|10|0123456789ABCDEF0123456789ABCDEF|/");
         server.send(fileserver->url(QStringLiteral("gone.bin")).toUtf8());
         server.send("https://127.0.0.1/secure.bin");
         server.send(ed2k.toUtf8());
         QVERIFY(waitfor([&] { return logged().size() == 5; }, 30000));
-        QVERIFY(waitfor([&] { return program->read(QStringLiteral("opened.txt")) == ed2k.toUtf8() + "\n"; }));
-        QCOMPARE(logged().mid(2), QStringList({fileserver->url(QStringLiteral("gone.bin")),
-                                               QStringLiteral("https://127.0.0.1/secure.bin"), ed2k}));
+        QVERIFY(waitfor(
+            [&] { return program->read(QStringLiteral("opened.txt")) == ed2k.toUtf8() + "\n"; }));
+        QCOMPARE(logged().mid(2),
+                 QStringList({fileserver->url(QStringLiteral("gone.bin")),
+                              QStringLiteral("https://127.0.0.1/secure.bin"), ed2k}));
         QCOMPARE(QDir(downloads.path()).entryList(QDir::Files),
                  QStringList({"cut.bin", "whole.bin"}));
     }
@@ -144,7 +149,8 @@ private slots:
         startprogram();
         for (const char* name : {"q1.bin", "q2.bin", "q3.bin"})
             server.send(fileserver->url(QString::fromLatin1(name)).toUtf8());
-        QVERIFY(waitfor([&] { return saved(QStringLiteral("q3.bin")).size() == 512 * 1024; }, 60000));
+        QVERIFY(
+            waitfor([&] { return saved(QStringLiteral("q3.bin")).size() == 512 * 1024; }, 60000));
         QStringList order;
         for (const QByteArray& head : fileserver->heads())
             if (order.isEmpty() || order.last() != QString::fromLatin1(head.split(' ').value(1)))
@@ -174,8 +180,10 @@ private slots:
         server.send(big.toUtf8());
         server.send(next.toUtf8());
         server.send("http://127.0.0.1:1/last");
-        const QByteArray expected = (QStringList({big, next, "http://127.0.0.1:1/last"}).join("\r\n") + "\r\n").toUtf8();
-        QVERIFY(waitfor([&] { return program->read(QStringLiteral("spool.ini")) == expected; }, 30000));
+        const QByteArray expected =
+            (QStringList({big, next, "http://127.0.0.1:1/last"}).join("\r\n") + "\r\n").toUtf8();
+        QVERIFY(
+            waitfor([&] { return program->read(QStringLiteral("spool.ini")) == expected; }, 30000));
         program->signal(signal);
         QVERIFY(program->waitforexit());
         QCOMPARE(program->read(QStringLiteral("spool.ini")), expected);
@@ -199,8 +207,9 @@ private slots:
         startprogram();
         server.dropall();
         // The program retries every 60 seconds.
-        QVERIFY2(waitfor([&] { return server.loggedin() == 1 && server.logins().size() >= 2; }, 90000),
-                 "no reconnection within 90 seconds");
+        QVERIFY2(
+            waitfor([&] { return server.loggedin() == 1 && server.logins().size() >= 2; }, 90000),
+            "no reconnection within 90 seconds");
         QCOMPARE(server.logins().last(), QByteArray("0#agent,pa=ss#\r\n"));
     }
 
@@ -215,7 +224,8 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.error()));
         startprogram();
         server.send(nginx.url(QStringLiteral("n.bin")).toUtf8());
-        QVERIFY(waitfor([&] { return saved(QStringLiteral("n.bin")).size() == bytes.size(); }, 60000));
+        QVERIFY(
+            waitfor([&] { return saved(QStringLiteral("n.bin")).size() == bytes.size(); }, 60000));
         QCOMPARE(saved(QStringLiteral("n.bin")), bytes);
     }
 };

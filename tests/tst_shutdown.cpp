@@ -1,12 +1,12 @@
 // Closing the program: what it saves, what it stops, and that kills save too.
 #include "app/principal.h"
 #include "app/quillharbor.h"
-#include "platform/winsock.h"
-#include "queue/comandospool.h"
-#include "support/childprogram.h"
 #include "fileserver.h"
 #include "lineserver.h"
 #include "platform/paths.h"
+#include "platform/winsock.h"
+#include "queue/comandospool.h"
+#include "support/childprogram.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -21,7 +21,7 @@ class Shutdown : public QObject {
     Q_OBJECT
     int endings = 0;
 
-private slots:
+  private slots:
     void init() {
         endings = 0;
         principal::setendprogram([this] { ++endings; });
@@ -47,7 +47,8 @@ private slots:
         QCOMPARE(vars[3], QByteArray("external1=0\r"));
         QCOMPARE(vars[4], QByteArray("umsg=0\r")); // no connection was tried
         QCOMPARE(vars[5], QByteArray("autostart=0\r"));
-        QCOMPARE(folder.read(QStringLiteral("spool.ini")), QByteArray("http://h/1\r\n\r\nhttp://h/3\r\n"));
+        QCOMPARE(folder.read(QStringLiteral("spool.ini")),
+                 QByteArray("http://h/1\r\n\r\nhttp://h/3\r\n"));
         QCOMPARE(form->spoollist->ListCount(), 0);
     }
 
@@ -67,7 +68,8 @@ private slots:
         comandospool::inflightlink fetching(QStringLiteral("http://h/now"));
         form->bajando = true;
         form->Form_Unload();
-        QCOMPARE(folder.read(QStringLiteral("spool.ini")), QByteArray("http://h/now\r\nhttp://h/next\r\n"));
+        QCOMPARE(folder.read(QStringLiteral("spool.ini")),
+                 QByteArray("http://h/now\r\nhttp://h/next\r\n"));
         QVERIFY(form->CancelSearch); // the running transfer was asked to stop
     }
 
@@ -89,7 +91,9 @@ private slots:
         QCOMPARE(form->alfa->State(), int(platform::Winsock::sckClosed));
         QCOMPARE(endings, 1);
         // The server saw the connection end without a word.
-        QVERIFY(waitfor([&] { return peer->state() == QAbstractSocket::UnconnectedState || peer->bytesAvailable() > 0; }));
+        QVERIFY(waitfor([&] {
+            return peer->state() == QAbstractSocket::UnconnectedState || peer->bytesAvailable() > 0;
+        }));
         QCOMPARE(peer->readAll(), QByteArray());
     }
 
@@ -111,9 +115,11 @@ private slots:
         server.addaccount(QStringLiteral("ana"), QStringLiteral("pw"));
 
         ChildProgram program(QCoreApplication::applicationFilePath());
-        program.write(QStringLiteral("vars.ini"), "user=ana\r\npass=pw\r\nautostart=1\r\numsg=1\r\ndownloaddir=" +
-                                                      QFile::encodeName(downloads.path()) + "\r\n");
-        QVERIFY(program.start({QStringLiteral("--as-program"), program.folder(), QString::number(server.port())}));
+        program.write(QStringLiteral("vars.ini"),
+                      "user=ana\r\npass=pw\r\nautostart=1\r\numsg=1\r\ndownloaddir=" +
+                          QFile::encodeName(downloads.path()) + "\r\n");
+        QVERIFY(program.start(
+            {QStringLiteral("--as-program"), program.folder(), QString::number(server.port())}));
         QVERIFY(waitfor([&] { return server.loggedin() == 1; }, 20000));
         const QString link = files.url(QStringLiteral("big.bin"));
         server.send(link.toUtf8());
@@ -150,7 +156,8 @@ private slots:
         QCOMPARE(vars[0], QByteArray("user=ana\r"));
         QCOMPARE(vars[1], QByteArray("pass=x=y\r"));
         QCOMPARE(vars[4], QByteArray("umsg=1\r"));
-        QCOMPARE(program.read(QStringLiteral("spool.ini")), QByteArray("http://h/a\r\nhttp://h/b\r\n"));
+        QCOMPARE(program.read(QStringLiteral("spool.ini")),
+                 QByteArray("http://h/a\r\nhttp://h/b\r\n"));
     }
 };
 
@@ -167,16 +174,14 @@ static int asprogram(int argc, char* argv[]) {
     principal::Main();
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [form] {
-        if (form->bajando)
-            form->close();
+        if (form->bajando) form->close();
     });
     closer.start(50);
     return QApplication::exec();
 }
 
 int main(int argc, char* argv[]) {
-    if (argc == 4 && QByteArray(argv[1]) == "--as-program")
-        return asprogram(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--as-program") return asprogram(argc, argv);
     QApplication application(argc, argv);
     Shutdown test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -11,7 +11,7 @@ using namespace testsupport;
 
 class Startup : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cleanup() { platform::resetlanguage(); }
 
     void labelsAndStartingStates_data() {
@@ -37,10 +37,13 @@ private slots:
         QCOMPARE(form->Label1->text(), spanish ? "Usuario : " : "User : ");
         QCOMPARE(form->Label2->text(), spanish ? "Contraseña : " : "Password : ");
         QCOMPARE(form->msgs->title(), spanish ? "Ventana de Alertas" : "Alerts Window");
-        QCOMPARE(form->usuario->toolTip(), spanish ? "Escriba Aqui su Usuario" : "Write here your UserName");
-        QCOMPARE(form->password->toolTip(), spanish ? "Escriba Aqui su Contraseña" : "Write here your Password");
+        QCOMPARE(form->usuario->toolTip(),
+                 spanish ? "Escriba Aqui su Usuario" : "Write here your UserName");
+        QCOMPARE(form->password->toolTip(),
+                 spanish ? "Escriba Aqui su Contraseña" : "Write here your Password");
         QCOMPARE(form->descarga->title(), spanish ? "Descarga Actual" : "Current Download");
-        QCOMPARE(form->ddirframe->title(), spanish ? "Guardar Descargas En" : "Save Downloads Dir ");
+        QCOMPARE(form->ddirframe->title(),
+                 spanish ? "Guardar Descargas En" : "Save Downloads Dir ");
         QCOMPARE(form->spoolframe->title(), spanish ? "Descargas Pendientes" : "Download Spool");
         QCOMPARE(form->opcion1->text(),
                  spanish ? "Usar gestor de descargas externo" : "Use external download manager");
@@ -54,7 +57,8 @@ private slots:
 
         QVERIFY(form->conectar->isEnabled());
         QVERIFY(!form->desconectar->isEnabled());
-        QVERIFY(!form->sup->isEnabled() && !form->sdown->isEnabled() && !form->scancel->isEnabled());
+        QVERIFY(!form->sup->isEnabled() && !form->sdown->isEnabled() &&
+                !form->scancel->isEnabled());
         QVERIFY(!form->GetRight->isEnabled() && !form->DownloadAccelerator->isEnabled());
         QVERIFY(form->statustimer->Enabled());
         QCOMPARE(form->statustimer->Interval(), 500);
@@ -69,20 +73,26 @@ private slots:
             const bool captioned = !control->property("text").toString().isEmpty();
             // Push buttons ask for more room than their caption needs.
             const int needed = qobject_cast<QPushButton*>(control)
-                                   ? control->fontMetrics().horizontalAdvance(control->property("text").toString()) + 8
+                                   ? control->fontMetrics().horizontalAdvance(
+                                         control->property("text").toString()) +
+                                         8
                                    : control->sizeHint().width();
-            if (captioned && (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control)))
+            if (captioned &&
+                (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control)))
                 QVERIFY2(needed <= control->width(),
                          qPrintable(control->objectName() + QLatin1Char(' ') +
                                     control->property("text").toString()));
             if (auto* frame = qobject_cast<QGroupBox*>(control))
-                QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) + 16 <= frame->width(),
+                QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) + 16 <=
+                             frame->width(),
                          qPrintable(frame->title()));
         }
-        const QString pictures = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+        const QString pictures =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
         QDir().mkpath(pictures);
-        form->grab().save(QStringLiteral("%1/%2-main-%3.png")
-                              .arg(pictures, QGuiApplication::platformName(), spanish ? "es" : "en"));
+        form->grab().save(
+            QStringLiteral("%1/%2-main-%3.png")
+                .arg(pictures, QGuiApplication::platformName(), spanish ? "es" : "en"));
     }
 
     void storedStateIsApplied() {

@@ -24,26 +24,29 @@ QString versiontext() {
 template <typename Control>
 void caption(Control* control, int id, const QString& suffix = QString()) {
     const QString text = LoadResString(id);
-    if (!text.isEmpty())
-        control->setText(text + suffix);
+    if (!text.isEmpty()) control->setText(text + suffix);
 }
 
 void title(QGroupBox* frame, int id) {
     const QString text = LoadResString(id);
-    if (!text.isEmpty())
-        frame->setTitle(text);
+    if (!text.isEmpty()) frame->setTitle(text);
 }
 
 void tooltip(QWidget* control, int id) {
     const QString text = LoadResString(id);
-    if (!text.isEmpty())
-        control->setToolTip(text);
+    if (!text.isEmpty()) control->setToolTip(text);
 }
 } // namespace
 
-int major() { return QH_VERSION_MAJOR; }
-int minor() { return QH_VERSION_MINOR; }
-int revision() { return QH_VERSION_REVISION; }
+int major() {
+    return QH_VERSION_MAJOR;
+}
+int minor() {
+    return QH_VERSION_MINOR;
+}
+int revision() {
+    return QH_VERSION_REVISION;
+}
 
 QString appversion = versiontext();
 qint16 connstate = 0;
@@ -54,10 +57,10 @@ void Main() {
     appversion = versiontext();
 
     // 2. The caption; touching the window creates it, hidden.
-    if (!hasmainwindow())
-        new quillharbor;
+    if (!hasmainwindow()) new quillharbor;
     quillharbor& form = mainwindow();
-    form.setWindowTitle(QStringLiteral("Quillharbor %1.%2.%3").arg(major()).arg(minor()).arg(revision()));
+    form.setWindowTitle(
+        QStringLiteral("Quillharbor %1.%2.%3").arg(major()).arg(minor()).arg(revision()));
 
     // 3. Captions and hints from the string table, in this order.
     caption(form.conectar, 101);
@@ -102,9 +105,15 @@ void Main() {
     form.Show();
 }
 
-quillharbor& mainwindow() { return *window; }
-bool hasmainwindow() { return window != nullptr; }
-void setmainwindow(quillharbor* form) { window = form; }
+quillharbor& mainwindow() {
+    return *window;
+}
+bool hasmainwindow() {
+    return window != nullptr;
+}
+void setmainwindow(quillharbor* form) {
+    window = form;
+}
 
 void endprogram() {
     if (ending) {
@@ -114,6 +123,8 @@ void endprogram() {
     std::_Exit(0);
 }
 
-void setendprogram(std::function<void()> replacement) { ending = std::move(replacement); }
+void setendprogram(std::function<void()> replacement) {
+    ending = std::move(replacement);
+}
 
 } // namespace principal

@@ -115,17 +115,42 @@ quillharbor::quillharbor() {
     setTabOrder(usuario, password);
 
     // Controls carry their names, for accessibility and for tests.
-    const std::pair<QObject*, const char*> names[] = {
-        {logo, "logo"}, {Frame1, "Frame1"}, {usuario, "usuario"}, {password, "password"},
-        {Label1, "Label1"}, {Label2, "Label2"}, {conectar, "conectar"}, {desconectar, "desconectar"},
-        {Shape2, "Shape2"}, {msgs, "msgs"}, {msg, "msg"}, {descarga, "descarga"},
-        {ProgressBar, "ProgressBar"}, {RateLabel, "RateLabel"}, {TimeLabel, "TimeLabel"},
-        {CancelButton, "CancelButton"}, {spoolframe, "spoolframe"}, {spoollist, "spoollist"},
-        {sup, "sup"}, {sdown, "sdown"}, {scancel, "scancel"}, {ddirframe, "ddirframe"},
-        {Drive1, "Drive1"}, {downloaddir, "downloaddir"}, {options, "options"}, {Check1, "Check1"},
-        {opcion1, "opcion1"}, {DownloadAccelerator, "DownloadAccelerator"}, {GetRight, "GetRight"},
-        {Frame2, "Frame2"}, {Check2, "Check2"}, {vlog, "vlog"}, {reintentos, "reintentos"},
-        {statustimer, "statustimer"}, {alfa, "alfa"}, {Inet1, "Inet1"}};
+    const std::pair<QObject*, const char*> names[] = {{logo, "logo"},
+                                                      {Frame1, "Frame1"},
+                                                      {usuario, "usuario"},
+                                                      {password, "password"},
+                                                      {Label1, "Label1"},
+                                                      {Label2, "Label2"},
+                                                      {conectar, "conectar"},
+                                                      {desconectar, "desconectar"},
+                                                      {Shape2, "Shape2"},
+                                                      {msgs, "msgs"},
+                                                      {msg, "msg"},
+                                                      {descarga, "descarga"},
+                                                      {ProgressBar, "ProgressBar"},
+                                                      {RateLabel, "RateLabel"},
+                                                      {TimeLabel, "TimeLabel"},
+                                                      {CancelButton, "CancelButton"},
+                                                      {spoolframe, "spoolframe"},
+                                                      {spoollist, "spoollist"},
+                                                      {sup, "sup"},
+                                                      {sdown, "sdown"},
+                                                      {scancel, "scancel"},
+                                                      {ddirframe, "ddirframe"},
+                                                      {Drive1, "Drive1"},
+                                                      {downloaddir, "downloaddir"},
+                                                      {options, "options"},
+                                                      {Check1, "Check1"},
+                                                      {opcion1, "opcion1"},
+                                                      {DownloadAccelerator, "DownloadAccelerator"},
+                                                      {GetRight, "GetRight"},
+                                                      {Frame2, "Frame2"},
+                                                      {Check2, "Check2"},
+                                                      {vlog, "vlog"},
+                                                      {reintentos, "reintentos"},
+                                                      {statustimer, "statustimer"},
+                                                      {alfa, "alfa"},
+                                                      {Inet1, "Inet1"}};
     for (const auto& [control, name] : names)
         control->setObjectName(QLatin1String(name));
 
@@ -158,8 +183,7 @@ void quillharbor::Show() {
 }
 
 void quillharbor::Form_Resize() {
-    if (windowState() & Qt::WindowMinimized)
-        addicon();
+    if (windowState() & Qt::WindowMinimized) addicon();
 }
 
 void quillharbor::Drive1_Change() {
@@ -169,8 +193,7 @@ void quillharbor::Drive1_Change() {
 
 void quillharbor::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        Form_Resize();
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();
 }
 
 void quillharbor::closeEvent(QCloseEvent* event) {

@@ -13,7 +13,7 @@ class Inet;
 // control_Event and are spread over the files of the subsystem they serve.
 class quillharbor : public QWidget {
     Q_OBJECT
-public:
+  public:
     quillharbor();
     ~quillharbor() override;
 
@@ -95,7 +95,7 @@ public:
     void vlog_Click();
     void logo_DblClick();
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -7,8 +7,7 @@
 void quillharbor::Form_Unload() {
     // Once only: a second request (a signal during the first) changes nothing.
     static bool unloading = false;
-    if (unloading)
-        return;
+    if (unloading) return;
     unloading = true;
 
     // 1, 2. Settings and spool first, before anything is stopped. The spool
@@ -21,8 +20,7 @@ void quillharbor::Form_Unload() {
     for (int i = 0; i < entries; ++i)
         spoollist->RemoveItem(0);
     // 4.
-    if (bajando)
-        CancelButton_Click();
+    if (bajando) CancelButton_Click();
     // 5, 6. No word to the server.
     deleteicon();
     alfa->Close();

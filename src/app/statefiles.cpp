@@ -18,8 +18,7 @@ namespace {
 std::optional<double> number(const QString& value) {
     bool ok = false;
     const double parsed = value.trimmed().toDouble(&ok);
-    if (!ok)
-        return std::nullopt;
+    if (!ok) return std::nullopt;
     return parsed;
 }
 
@@ -28,8 +27,12 @@ QString documentsfolder() {
 }
 } // namespace
 
-QString varspath() { return platform::appfile(QStringLiteral("vars.ini")); }
-QString spoolpath() { return platform::appfile(QStringLiteral("spool.ini")); }
+QString varspath() {
+    return platform::appfile(QStringLiteral("vars.ini"));
+}
+QString spoolpath() {
+    return platform::appfile(QStringLiteral("spool.ini"));
+}
 
 void readvars() {
     const auto lines = platform::readlines(varspath());
@@ -41,15 +44,13 @@ void readvars() {
         // or a folder holding "=" comes back whole. A line without "=" names
         // no setting and is passed over.
         const qsizetype split = line.indexOf(QLatin1Char('='));
-        if (split < 0)
-            continue;
+        if (split < 0) continue;
         const QString key = line.left(split);
         const QString value = line.mid(split + 1);
 
         if (key == QLatin1String("user")) {
             form.usuario->setText(value);
-            if (!value.isEmpty())
-                form.password->setFocus(); // focus starts in the password box
+            if (!value.isEmpty()) form.password->setFocus(); // focus starts in the password box
         } else if (key == QLatin1String("external1")) {
             // Only the number 1 ticks the box; other numbers and non-numbers do nothing.
             if (number(value) == 1.0) {
@@ -61,8 +62,7 @@ void readvars() {
         } else if (key == QLatin1String("autostart")) {
             // 0 and 1 are the box's states; any other value leaves it as it is.
             const auto state = number(value);
-            if (state == 0.0 || state == 1.0)
-                form.Check2->setValue(int(*state));
+            if (state == 0.0 || state == 1.0) form.Check2->setValue(int(*state));
         } else if (key == QLatin1String("downloaddir")) {
             // An unusable folder leaves the directory list where it is.
             form.downloaddir->setPath(value.isEmpty() ? documentsfolder() : value);
@@ -80,8 +80,7 @@ void readvars() {
 
 void readspool() {
     const auto lines = platform::readlines(spoolpath());
-    if (!lines)
-        return;
+    if (!lines) return;
     for (const QString& line : *lines)
         mainwindow().spoollist->AddItem(line);
 }
@@ -100,6 +99,8 @@ bool writevars() {
     return platform::writelines(varspath(), lines, true);
 }
 
-bool writespool(const QStringList& entries) { return platform::writelines(spoolpath(), entries); }
+bool writespool(const QStringList& entries) {
+    return platform::writelines(spoolpath(), entries);
+}
 
 } // namespace principal

@@ -21,17 +21,17 @@ QString timeseparator() {
     const qsizetype hour = format.indexOf(QLatin1Char('h'), 0, Qt::CaseInsensitive);
     for (qsizetype i = hour + 1; hour >= 0 && i < format.size(); ++i) {
         const QChar c = format.at(i);
-        if (c.toLower() == QLatin1Char('h'))
-            continue;
-        if (c.toLower() == QLatin1Char('m'))
-            break;
+        if (c.toLower() == QLatin1Char('h')) continue;
+        if (c.toLower() == QLatin1Char('m')) break;
         return c == QLatin1Char('\'') ? QStringLiteral(":") : QString(c);
     }
     return QStringLiteral(":");
 }
 } // namespace
 
-QString logpath() { return platform::appfile(QStringLiteral("log.txt")); }
+QString logpath() {
+    return platform::appfile(QStringLiteral("log.txt"));
+}
 
 QString stamp() {
     const QDateTime now = QDateTime::currentDateTime();
@@ -45,8 +45,8 @@ void writelog(const QString& text, qint16 kind) {
     if (kind == 1) {
         // A line that cannot be written is skipped: dispatch goes on regardless.
         platform::appendtext(logpath(), stamp() + QStringLiteral(" : ") +
-                                            platform::LoadResString(127) +
-                                            QStringLiteral(" : ") + text + crlf);
+                                            platform::LoadResString(127) + QStringLiteral(" : ") +
+                                            text + crlf);
     }
     platform::DoEvents();
 }
@@ -62,8 +62,7 @@ void clearlog(QPlainTextEdit* logfile) {
 }
 
 void showlog(QPlainTextEdit* logfile) {
-    if (!logfile)
-        return;
+    if (!logfile) return;
     logfile->clear();
     QString shown;
     if (const auto lines = platform::readlines(logpath()))

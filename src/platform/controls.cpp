@@ -15,7 +15,9 @@ QColor vbcolor(int value) {
     return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
 }
 
-void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
     timer.setInterval(intervalms);
@@ -34,7 +36,9 @@ void Timer::setEnabled(bool enabled) {
         timer.stop();
 }
 
-void Timer::setInterval(int ms) { timer.setInterval(ms); }
+void Timer::setInterval(int ms) {
+    timer.setInterval(ms);
+}
 
 TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {}
 
@@ -48,8 +52,7 @@ void TextBox::setForeColor(int value) {
 Shape::Shape(QWidget* parent) : QFrame(parent) {}
 
 void Shape::setFillColor(int value) {
-    if (fillcolor == value)
-        return;
+    if (fillcolor == value) return;
     fillcolor = value;
     update();
 }
@@ -74,8 +77,7 @@ ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
 void ListBox::keyPressEvent(QKeyEvent* event) {
     const int before = currentRow();
     QListWidget::keyPressEvent(event);
-    if (currentRow() >= 0 && currentRow() != before)
-        emit Click();
+    if (currentRow() >= 0 && currentRow() != before) emit Click();
 }
 
 QString ListBox::List(int index) const {
@@ -85,21 +87,20 @@ QString ListBox::List(int index) const {
 
 bool ListBox::setList(int index, const QString& text) {
     QListWidgetItem* entry = item(index);
-    if (!entry)
-        return false;
+    if (!entry) return false;
     entry->setText(text);
     return true;
 }
 
-void ListBox::AddItem(const QString& text) { addItem(text); }
+void ListBox::AddItem(const QString& text) {
+    addItem(text);
+}
 
 bool ListBox::RemoveItem(int index) {
-    if (index < 0 || index >= count())
-        return false;
+    if (index < 0 || index >= count()) return false;
     const bool selected = index == currentRow();
     delete takeItem(index);
-    if (selected)
-        setListIndex(-1);
+    if (selected) setListIndex(-1);
     return true;
 }
 
@@ -122,17 +123,14 @@ void ListBox::setListIndex(int index) {
 DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
     setPath(QDir::currentPath());
     connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* entry) {
-        if (setPath(entry->data(Qt::UserRole).toString()))
-            emit Change();
+        if (setPath(entry->data(Qt::UserRole).toString())) emit Change();
     });
 }
 
 bool DirListBox::setPath(const QString& folder) {
-    if (folder.isEmpty())
-        return false;
+    if (folder.isEmpty()) return false;
     QFileInfo info(folder);
-    if (!info.isDir())
-        return false;
+    if (!info.isDir()) return false;
     path = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
     Refresh();
     return true;
@@ -157,7 +155,8 @@ void DirListBox::Refresh() {
     const QFileInfoList inside =
         QDir(path).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo& folder : inside) {
-        auto* entry = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + folder.fileName(), this);
+        auto* entry =
+            new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + folder.fileName(), this);
         entry->setData(Qt::UserRole, folder.absoluteFilePath());
     }
 }
@@ -167,7 +166,9 @@ DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::activated, this, &DriveListBox::Change);
 }
 
-QString DriveListBox::Drive() const { return currentData().toString(); }
+QString DriveListBox::Drive() const {
+    return currentData().toString();
+}
 
 void DriveListBox::Refresh() {
     clear();
@@ -175,8 +176,7 @@ void DriveListBox::Refresh() {
     const QString current = QStorageInfo(QDir::currentPath()).rootPath();
     addItem(QDir::toNativeSeparators(current), current);
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (!volume.isValid() || volume.rootPath() == current)
-            continue;
+        if (!volume.isValid() || volume.rootPath() == current) continue;
         addItem(QDir::toNativeSeparators(volume.rootPath()), volume.rootPath());
     }
 }
@@ -188,18 +188,15 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
 }
 
 bool ProgressBar::setMax(double value) {
-    if (!(value > 0))
-        return false;
+    if (!(value > 0)) return false;
     maximumvalue = value;
-    if (currentvalue > maximumvalue)
-        currentvalue = maximumvalue;
+    if (currentvalue > maximumvalue) currentvalue = maximumvalue;
     redraw();
     return true;
 }
 
 bool ProgressBar::setValue(double value) {
-    if (value < 0 || value > maximumvalue)
-        return false;
+    if (value < 0 || value > maximumvalue) return false;
     currentvalue = value;
     redraw();
     return true;
@@ -207,8 +204,7 @@ bool ProgressBar::setValue(double value) {
 
 void ProgressBar::redraw() {
     const int scaled = int(10000.0 * currentvalue / maximumvalue);
-    if (scaled != QProgressBar::value())
-        QProgressBar::setValue(scaled);
+    if (scaled != QProgressBar::value()) QProgressBar::setValue(scaled);
 }
 
 PictureButton::PictureButton(const QString& picture, const QString& hint, QWidget* parent)
@@ -224,8 +220,7 @@ Image::Image(const QString& picture, QWidget* parent) : QLabel(parent) {
 }
 
 void Image::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
-        emit DblClick();
+    if (event->button() == Qt::LeftButton) emit DblClick();
 }
 
 LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {

@@ -31,43 +31,43 @@ void DoEvents();
 // A timer with an Enabled switch: enabling a running timer keeps its schedule.
 class Timer : public QObject {
     Q_OBJECT
-public:
+  public:
     Timer(int intervalms, bool enabled, QObject* parent);
     bool Enabled() const { return timer.isActive(); }
     void setEnabled(bool enabled);
     int Interval() const { return timer.interval(); }
     void setInterval(int ms); // a running timer restarts with the new interval
-signals:
+  signals:
     void Tick();
 
-private:
+  private:
     QTimer timer;
 };
 
 // One-line text box whose text colour is a colour value.
 class TextBox : public QLineEdit {
     Q_OBJECT
-public:
+  public:
     explicit TextBox(QWidget* parent);
     int ForeColor() const { return forecolor; }
     void setForeColor(int value);
 
-private:
+  private:
     int forecolor = vbBlack;
 };
 
 // A filled rectangle (the connection indicator).
 class Shape : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit Shape(QWidget* parent);
     int FillColor() const { return fillcolor; }
     void setFillColor(int value);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int fillcolor = vbRed;
 };
 
@@ -75,18 +75,18 @@ private:
 // whether the user clicked or the program set it, as the program expects.
 class CheckBox : public QCheckBox {
     Q_OBJECT
-public:
+  public:
     CheckBox(const QString& caption, QWidget* parent);
     int Value() const { return isChecked() ? 1 : 0; }
     void setValue(int value) { setChecked(value != 0); }
-signals:
+  signals:
     void Click();
 };
 
 // A single-selection list of texts; ListIndex is -1 when no row is selected.
 class ListBox : public QListWidget {
     Q_OBJECT
-public:
+  public:
     explicit ListBox(QWidget* parent);
     int ListCount() const { return count(); }
     QString List(int index) const; // "" for an index out of range
@@ -96,10 +96,10 @@ public:
     QStringList items() const;
     int ListIndex() const { return currentRow(); }
     void setListIndex(int index); // -1 clears the selection
-signals:
+  signals:
     void Click(); // the user selected a row
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
@@ -107,27 +107,27 @@ protected:
 // activating one moves there.
 class DirListBox : public QListWidget {
     Q_OBJECT
-public:
+  public:
     explicit DirListBox(QWidget* parent);
     QString Path() const { return path; }
     // Moves to `folder`; false (and no change) when it is not an existing folder.
     bool setPath(const QString& folder);
     void Refresh();
-signals:
+  signals:
     void Change();
 
-private:
+  private:
     QString path;
 };
 
 // The volumes (drives on Windows) the directory list can move to.
 class DriveListBox : public QComboBox {
     Q_OBJECT
-public:
+  public:
     explicit DriveListBox(QWidget* parent);
     QString Drive() const; // root path of the chosen volume
     void Refresh();
-signals:
+  signals:
     void Change(); // the user chose another volume
 };
 
@@ -136,14 +136,14 @@ signals:
 // refused, as the original control did.
 class ProgressBar : public QProgressBar {
     Q_OBJECT
-public:
+  public:
     explicit ProgressBar(QWidget* parent);
     double Max() const { return maximumvalue; }
     bool setMax(double value);
     double Value() const { return currentvalue; }
     bool setValue(double value);
 
-private:
+  private:
     void redraw();
     double maximumvalue = 100;
     double currentvalue = 0;
@@ -152,31 +152,31 @@ private:
 // A button that shows a picture instead of a caption.
 class PictureButton : public QToolButton {
     Q_OBJECT
-public:
+  public:
     PictureButton(const QString& picture, const QString& hint, QWidget* parent);
 };
 
 // An image that reports double-clicks.
 class Image : public QLabel {
     Q_OBJECT
-public:
+  public:
     Image(const QString& picture, QWidget* parent);
-signals:
+  signals:
     void DblClick();
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
 // A label styled as a web link: blue, pointing-hand cursor, Click on release.
 class LinkLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     LinkLabel(const QString& text, QWidget* parent);
-signals:
+  signals:
     void Click();
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 

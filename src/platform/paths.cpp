@@ -18,20 +18,17 @@ bool portablefolder(const QString& folder) {
 #ifndef Q_OS_WIN
     const QString canonical = info.canonicalFilePath();
     for (const QString system : {"/usr", "/bin", "/sbin", "/opt"})
-        if (canonical == system || canonical.startsWith(system + QLatin1Char('/')))
-            return false;
+        if (canonical == system || canonical.startsWith(system + QLatin1Char('/'))) return false;
 #endif
     return info.isDir() && info.isWritable();
 }
 } // namespace
 
 QString apppath() {
-    if (!overridden.isEmpty())
-        return overridden;
+    if (!overridden.isEmpty()) return overridden;
     static const QString chosen = [] {
         const QString beside = QCoreApplication::applicationDirPath();
-        if (portablefolder(beside))
-            return beside;
+        if (portablefolder(beside)) return beside;
         QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QDir().mkpath(data);
         return QDir::cleanPath(data);
@@ -39,11 +36,17 @@ QString apppath() {
     return chosen;
 }
 
-void setapppath(const QString& folder) { overridden = QDir::cleanPath(folder); }
+void setapppath(const QString& folder) {
+    overridden = QDir::cleanPath(folder);
+}
 
-QString appfile(const QString& name) { return apppath() + separator() + name; }
+QString appfile(const QString& name) {
+    return apppath() + separator() + name;
+}
 
-QString exepath() { return QCoreApplication::applicationFilePath(); }
+QString exepath() {
+    return QCoreApplication::applicationFilePath();
+}
 
 QString separator() {
 #ifdef Q_OS_WIN

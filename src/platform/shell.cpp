@@ -7,15 +7,19 @@
 #include <QUrl>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #endif
 
 namespace platform {
 
-QString website() { return QStringLiteral(QH_WEBSITE); }
+QString website() {
+    return QStringLiteral(QH_WEBSITE);
+}
 
-void openwebsite() { QDesktopServices::openUrl(QUrl(website())); }
+void openwebsite() {
+    QDesktopServices::openUrl(QUrl(website()));
+}
 
 bool openlink(const QString& link) {
 #ifdef Q_OS_WIN
@@ -25,8 +29,7 @@ bool openlink(const QString& link) {
     return result > 32;
 #else
     const QUrl url(link, QUrl::StrictMode);
-    if (url.isValid())
-        return QDesktopServices::openUrl(url);
+    if (url.isValid()) return QDesktopServices::openUrl(url);
     // Links that are not well-formed URLs (ed2k links carry "|" where a host
     // name would stand) go to the desktop's opener unchanged, as one argument.
     return QProcess::startDetached(QStringLiteral("xdg-open"), {link});
@@ -34,8 +37,7 @@ bool openlink(const QString& link) {
 }
 
 bool runprogram(const QString& program, const QStringList& arguments) {
-    if (program.isEmpty())
-        return false;
+    if (program.isEmpty()) return false;
     return QProcess::startDetached(program, arguments);
 }
 

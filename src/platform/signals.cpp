@@ -31,22 +31,20 @@ void onterminate(std::function<void()> shutdown) {
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QObject::connect(application, &QGuiApplication::commitDataRequest, application,
                          [](QSessionManager&) {
-                             if (ending)
-                                 ending();
+                             if (ending) ending();
                          });
     }
 #ifdef Q_OS_UNIX
-    if (wakeup[0] >= 0 || ::pipe(wakeup) != 0)
-        return;
+    if (wakeup[0] >= 0 || ::pipe(wakeup) != 0) return;
     ::fcntl(wakeup[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(wakeup[1], F_SETFD, FD_CLOEXEC);
     ::fcntl(wakeup[1], F_SETFL, O_NONBLOCK);
-    auto* notifier = new QSocketNotifier(wakeup[0], QSocketNotifier::Read, QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(wakeup[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte;
         [[maybe_unused]] const auto got = ::read(wakeup[0], &byte, 1);
-        if (ending)
-            ending();
+        if (ending) ending();
     });
     struct sigaction action = {};
     action.sa_handler = handler;

@@ -20,12 +20,13 @@ void disablebuttons(quillharbor& form) {
 
 QStringList spoolentries() {
     QStringList entries = inflight;
-    if (principal::hasmainwindow())
-        entries += principal::mainwindow().spoollist->items();
+    if (principal::hasmainwindow()) entries += principal::mainwindow().spoollist->items();
     return entries;
 }
 
-void savespool() { principal::writespool(spoolentries()); }
+void savespool() {
+    principal::writespool(spoolentries());
+}
 
 inflightlink::inflightlink(const QString& text) : link(text) {
     inflight.append(link);
@@ -47,8 +48,7 @@ void spoolnext() {
     const QString link = form.spoollist->List(0);
     form.spoollist->RemoveItem(0);
     // 3.
-    if (form.spoollist->ListCount() == 0)
-        disablebuttons(form);
+    if (form.spoollist->ListCount() == 0) disablebuttons(form);
     // 4. dispatchlink keeps the link in spool.ini until it is done with it.
     dispatchlink(link);
     // 5.
@@ -58,8 +58,7 @@ void spoolnext() {
 void spoolcancel() {
     quillharbor& form = principal::mainwindow();
     // 1. With no row selected nothing is removed.
-    if (form.spoollist->RemoveItem(form.spoollist->ListIndex()))
-        savespool();
+    if (form.spoollist->RemoveItem(form.spoollist->ListIndex())) savespool();
     // 2.
     disablebuttons(form);
     form.spoollist->setListIndex(-1);
@@ -112,6 +111,12 @@ void quillharbor::spoollist_Click() {
     scancel->setEnabled(true);
 }
 
-void quillharbor::sup_Click() { comandospool::spoolup(); }
-void quillharbor::sdown_Click() { comandospool::spooldown(); }
-void quillharbor::scancel_Click() { comandospool::spoolcancel(); }
+void quillharbor::sup_Click() {
+    comandospool::spoolup();
+}
+void quillharbor::sdown_Click() {
+    comandospool::spooldown();
+}
+void quillharbor::scancel_Click() {
+    comandospool::spoolcancel();
+}

@@ -23,13 +23,13 @@ void savespool();
 
 // Marks a link as in flight for as long as it lives.
 class inflightlink {
-public:
+  public:
     explicit inflightlink(const QString& link);
     ~inflightlink();
     inflightlink(const inflightlink&) = delete;
     inflightlink& operator=(const inflightlink&) = delete;
 
-private:
+  private:
     QString link;
 };
 

@@ -32,8 +32,7 @@ void dispatchlink(const QString& link) {
         if (form.Check1->Value() == 1) {
             // To the chosen manager at once, the link one whole argument:
             // nothing in it can reach a shell.
-            if (form.GetRight->isChecked())
-                platform::runprogram(regtools::grpath, {link});
+            if (form.GetRight->isChecked()) platform::runprogram(regtools::grpath, {link});
             if (form.DownloadAccelerator->isChecked())
                 platform::runprogram(regtools::dapath, {link});
             return;

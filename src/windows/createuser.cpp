@@ -33,11 +33,12 @@ createuser::createuser() : QWidget(nullptr) {
     Form_Load();
 }
 
-createuser* createuser::instance() { return theinstance; }
+createuser* createuser::instance() {
+    return theinstance;
+}
 
 void createuser::Show() {
-    if (!theinstance)
-        theinstance = new createuser;
+    if (!theinstance) theinstance = new createuser;
     theinstance->show();
     theinstance->raise();
 }
@@ -48,6 +49,10 @@ void createuser::Form_Load() {
     setWindowTitle(LoadResString(125));
 }
 
-void createuser::Label1_Click() { openwebsite(); }
+void createuser::Label1_Click() {
+    openwebsite();
+}
 
-void createuser::closewin_Click() { close(); }
+void createuser::closewin_Click() {
+    close();
+}

@@ -6,7 +6,7 @@
 // Tells a new user to create an account on the product website first.
 class createuser : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Shows the one window, modeless, creating it when needed.
     static void Show();
     // The open window, or nullptr.
@@ -21,6 +21,6 @@ public:
     void Label1_Click();
     void closewin_Click();
 
-private:
+  private:
     createuser();
 };

@@ -25,8 +25,7 @@ ChildProgram::~ChildProgram() {
 
 void ChildProgram::write(const QString& name, const QByteArray& bytes) const {
     QFile out(file(name));
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        out.write(bytes);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
 }
 
 QByteArray ChildProgram::read(const QString& name) const {
@@ -54,17 +53,19 @@ bool ChildProgram::waitforhandlers(int ms) {
     return waitfor(
         [&] {
             QFile in(status);
-            if (!in.open(QIODevice::ReadOnly))
-                return false;
+            if (!in.open(QIODevice::ReadOnly)) return false;
             for (const QByteArray& line : in.readAll().split('\n'))
                 if (line.startsWith("SigCgt:"))
-                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) &
+                            1) != 0;
             return false;
         },
         ms);
 }
 
-void ChildProgram::signal(int number) { ::kill(pid_t(child.processId()), number); }
+void ChildProgram::signal(int number) {
+    ::kill(pid_t(child.processId()), number);
+}
 
 bool ChildProgram::waitforexit(int ms) {
     return waitfor([&] { return child.state() == QProcess::NotRunning; }, ms);

@@ -6,7 +6,7 @@
 namespace testsupport {
 
 class ChildProgram {
-public:
+  public:
     // Copies the executable `program` (the built agent by default) into a new
     // temporary folder, which then is its program folder.
     explicit ChildProgram(const QString& program = QString());
@@ -27,7 +27,7 @@ public:
     bool waitforexit(int ms = 20000);
     QProcess& process() { return child; }
 
-private:
+  private:
     QTemporaryDir dir;
     QString executable;
     QProcess child;

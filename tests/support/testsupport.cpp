@@ -11,14 +11,17 @@
 
 namespace testsupport {
 
-ProgramFolder::ProgramFolder() { platform::setapppath(dir.path()); }
+ProgramFolder::ProgramFolder() {
+    platform::setapppath(dir.path());
+}
 
-ProgramFolder::~ProgramFolder() { platform::setapppath(QString()); }
+ProgramFolder::~ProgramFolder() {
+    platform::setapppath(QString());
+}
 
 void ProgramFolder::write(const QString& name, const QByteArray& bytes) const {
     QFile out(file(name));
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        out.write(bytes);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
 }
 
 QByteArray ProgramFolder::read(const QString& name) const {
@@ -26,7 +29,9 @@ QByteArray ProgramFolder::read(const QString& name) const {
     return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 
-bool ProgramFolder::exists(const QString& name) const { return QFile::exists(file(name)); }
+bool ProgramFolder::exists(const QString& name) const {
+    return QFile::exists(file(name));
+}
 
 std::unique_ptr<quillharbor> freshwindow() {
     principal::connstate = 0;
@@ -37,8 +42,7 @@ std::unique_ptr<quillharbor> freshwindow() {
 bool waitfor(const std::function<bool()>& condition, int ms) {
     QDeadlineTimer deadline(ms);
     while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
+        if (deadline.hasExpired()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(1);
     }

@@ -12,7 +12,7 @@ namespace testsupport {
 
 // A temporary folder that stands in for the program's folder while it lives.
 class ProgramFolder {
-public:
+  public:
     ProgramFolder();
     ~ProgramFolder();
     QString path() const { return dir.path(); }
@@ -22,7 +22,7 @@ public:
     QByteArray read(const QString& name) const;
     bool exists(const QString& name) const;
 
-private:
+  private:
     QTemporaryDir dir;
 };
 
