@@ -26,12 +26,8 @@ class Flow : public QObject {
         QTemporaryDir downloads;
         const QByteArray first(700 * 1024, 'a');
         const QByteArray second(5000, 'b');
-        for (const auto& [name, bytes] :
-             {std::pair{"first.bin", first}, std::pair{"second.bin", second}}) {
-            QFile out(served.filePath(QString::fromLatin1(name)));
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(bytes);
-        }
+        writefile(served.filePath(QStringLiteral("first.bin")), first);
+        writefile(served.filePath(QStringLiteral("second.bin")), second);
         FileServer files;
         QVERIFY(files.listen(served.path()));
         FileServer::Faults slow;
@@ -81,9 +77,7 @@ class Flow : public QObject {
         QVERIFY(stillfirst);
         // The file held the link in flight first, then the one waiting.
         QCOMPARE(spoolfile, (a + "\r\n" + b + "\r\n").toUtf8());
-        QFile saved(downloads.filePath(QStringLiteral("first.bin")));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), first);
+        QCOMPARE(readfile(downloads.filePath(QStringLiteral("first.bin"))), first);
         QCOMPARE(form->spoollist->ListCount(), 0);
         QVERIFY(!form->sup->isEnabled());
         QCOMPARE(folder.read(QStringLiteral("spool.ini")), QByteArray());
@@ -97,10 +91,7 @@ class Flow : public QObject {
         ProgramFolder folder;
         QTemporaryDir served;
         QTemporaryDir downloads;
-        QFile out(served.filePath(QStringLiteral("stuck.bin")));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QByteArray(256 * 1024, 's'));
-        out.close();
+        writefile(served.filePath(QStringLiteral("stuck.bin")), QByteArray(256 * 1024, 's'));
         FileServer files;
         QVERIFY(files.listen(served.path()));
         FileServer::Faults stall;

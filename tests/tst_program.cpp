@@ -33,14 +33,9 @@ class Program : public QObject {
     std::unique_ptr<ChildProgram> program;
 
     void put(const QString& name, const QByteArray& bytes) {
-        QFile out(served.filePath(name));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(bytes);
+        writefile(served.filePath(name), bytes);
     }
-    QByteArray saved(const QString& name) const {
-        QFile in(downloads.filePath(name));
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
+    QByteArray saved(const QString& name) const { return readfile(downloads.filePath(name)); }
     QStringList logged() const {
         QStringList links;
         for (const QByteArray& line : program->read(QStringLiteral("log.txt")).split('\n'))
@@ -216,10 +211,7 @@ class Program : public QObject {
     void realNginxServesTheSameBytes() {
         QTemporaryDir root;
         const QByteArray bytes = noise(5 * 1024 * 1024 + 3, 5);
-        QFile out(root.filePath(QStringLiteral("n.bin")));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(bytes);
-        out.close();
+        writefile(root.filePath(QStringLiteral("n.bin")), bytes);
         Nginx nginx(root.path());
         QVERIFY2(nginx.start(), qPrintable(nginx.error()));
         startprogram();

@@ -100,10 +100,7 @@ class Shutdown : public QObject {
     void closingDuringATransferKeepsTheLink() {
         QTemporaryDir served;
         QTemporaryDir downloads;
-        QFile out(served.filePath(QStringLiteral("big.bin")));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QByteArray(512 * 1024, 'x'));
-        out.close();
+        writefile(served.filePath(QStringLiteral("big.bin")), QByteArray(512 * 1024, 'x'));
         FileServer files;
         QVERIFY(files.listen(served.path()));
         FileServer::Faults stall;

@@ -24,13 +24,11 @@ ChildProgram::~ChildProgram() {
 }
 
 void ChildProgram::write(const QString& name, const QByteArray& bytes) const {
-    QFile out(file(name));
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
+    writefile(file(name), bytes);
 }
 
 QByteArray ChildProgram::read(const QString& name) const {
-    QFile in(file(name));
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    return readfile(file(name));
 }
 
 bool ChildProgram::start(const QStringList& arguments, const QStringList& environment) {

@@ -19,13 +19,13 @@ ProgramFolder::~ProgramFolder() {
     platform::setapppath(QString());
 }
 
-void ProgramFolder::write(const QString& name, const QByteArray& bytes) const {
-    QFile out(file(name));
+void writefile(const QString& path, const QByteArray& bytes) {
+    QFile out(path);
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
 }
 
-QByteArray ProgramFolder::read(const QString& name) const {
-    QFile in(file(name));
+QByteArray readfile(const QString& path) {
+    QFile in(path);
     return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 

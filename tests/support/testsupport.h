@@ -10,6 +10,10 @@ class quillharbor;
 
 namespace testsupport {
 
+// Whole files, raw bytes; an unreadable file reads as empty.
+void writefile(const QString& path, const QByteArray& bytes);
+QByteArray readfile(const QString& path);
+
 // A temporary folder that stands in for the program's folder while it lives.
 class ProgramFolder {
   public:
@@ -18,8 +22,8 @@ class ProgramFolder {
     QString path() const { return dir.path(); }
     QString file(const QString& name) const { return dir.filePath(name); }
     // Writes raw bytes to a file in the folder.
-    void write(const QString& name, const QByteArray& bytes) const;
-    QByteArray read(const QString& name) const;
+    void write(const QString& name, const QByteArray& bytes) const { writefile(file(name), bytes); }
+    QByteArray read(const QString& name) const { return readfile(file(name)); }
     bool exists(const QString& name) const;
 
   private:
