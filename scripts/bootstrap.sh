@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the benchmark and the
-# agent need. Idempotent and non-interactive: it only calls apt-get when
-# something is missing.
+# agent need, and generates the locales the tests use. Idempotent and
+# non-interactive: it only calls apt-get or localedef when something is missing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config  # the build
   qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test
   qt6-qpa-plugins                                # offscreen and X11 platforms
-  nginx-light curl                               # a real HTTP server for tests, the benchmark
+  nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
   xvfb xauth                                     # running the window without a display
   desktop-file-utils                             # checks the desktop entry
+  locales                                        # decimal-comma locales for the text tests
 )
+# The C library formats numbers with a decimal comma only under a locale
+# that is generated on the machine.
+locales=(es_ES de_DE)
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "bootstrap: run as root or install sudo" >&2; exit 1; }
+  sudo="sudo"
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -19,14 +29,17 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "bootstrap: installing ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "bootstrap: run as root or install sudo" >&2; exit 1; }
-  sudo="sudo"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq </dev/null
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq </dev/null
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+
+for locale in "${locales[@]}"; do
+  if ! locale -a 2>/dev/null | grep -qx "$locale.utf8"; then
+    echo "bootstrap: generating $locale.UTF-8"
+    $sudo localedef -i "$locale" -c -f UTF-8 "$locale.UTF-8" || true
+    locale -a | grep -qx "$locale.utf8" || { echo "bootstrap: cannot generate $locale.UTF-8" >&2; exit 1; }
+  fi
+done

@@ -1,9 +1,8 @@
 #include "download/formatmask.h"
 
 #include <QLocale>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace descargas {
 
@@ -15,15 +14,20 @@ QString decimalseparator() {
 
 // The value's 15 significant decimal digits as an integer part and a
 // fraction part of `decimals` digits, rounded there with halves away from
-// zero. Working on decimal digits keeps 1.45 a half, as it reads.
+// zero. Working on decimal digits keeps 1.45 a half, as it reads. The digits
+// come from std::to_chars, which ignores the C library's locale (printf
+// would write a decimal comma under es_ES).
 void rounddigits(double magnitude, int decimals, QString& whole, QString& fraction) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.14e", magnitude);
+    const auto written =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, 14);
     // text: d.dddddddddddddde[+-]xx
+    const QLatin1StringView scientific(text, written.ptr);
+    const qsizetype e = scientific.indexOf(QLatin1Char('e'));
     QString digits;
-    for (int i = 0; i < 16; ++i)
-        if (text[i] != '.') digits += QLatin1Char(text[i]);
-    const int exponent = std::atoi(text + 17);
+    for (const QChar c : scientific.left(e))
+        if (c != QLatin1Char('.')) digits += c;
+    const int exponent = QString(scientific.mid(e + 1)).toInt();
     // Place the decimal point: `point` digits belong to the integer part.
     int point = exponent + 1;
     if (point < 0) {
