@@ -75,25 +75,33 @@ class StateFiles : public QObject {
     void missingFileAppliesNothing() {
         ProgramFolder folder;
         auto form = freshwindow();
-        const QString before = form->downloaddir->Path();
         principal::readvars();
         principal::readspool();
         QCOMPARE(form->usuario->text(), QString());
-        QCOMPARE(form->downloaddir->Path(), before);
         QCOMPARE(form->spoollist->ListCount(), 0);
         QVERIFY(!folder.exists("vars.ini")); // nothing is created at start
     }
 
+    // No stored folder, or one that is gone: the desktop's download folder,
+    // never the directory the program was started in. An empty value: the
+    // documents folder.
     void downloadDirectoryDefaults() {
         ProgramFolder folder;
+        const QString downloads = QDir::toNativeSeparators(
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
         const QString documents =
             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QVERIFY(QDir().mkpath(documents));
+        QDir(downloads).removeRecursively();
+        QCOMPARE(loaded(folder, "user=x\r\n")->downloaddir->Path(), downloads);
         QCOMPARE(loaded(folder, "downloaddir=\r\n")->downloaddir->Path(),
                  QDir::toNativeSeparators(documents));
-        const QString before = freshwindow()->downloaddir->Path();
         QCOMPARE(loaded(folder, "downloaddir=/no/such/folder/anywhere\r\n")->downloaddir->Path(),
-                 before);
+                 downloads);
+        QFile::remove(folder.file("vars.ini"));
+        auto form = freshwindow();
+        principal::readvars();
+        QCOMPARE(form->downloaddir->Path(), downloads);
     }
 
     void createUserWindowFollowsUmsg() {

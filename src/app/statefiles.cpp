@@ -7,6 +7,7 @@
 #include "system/regtools.h"
 #include "windows/createuser.h"
 
+#include <QDir>
 #include <QStandardPaths>
 #include <optional>
 
@@ -25,6 +26,15 @@ std::optional<double> number(const QString& value) {
 QString documentsfolder() {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
+
+// Where downloads go until a stored setting names a folder: the desktop's
+// download folder (made when missing), not whatever directory the program
+// was started in.
+QString downloadsfolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!folder.isEmpty()) QDir().mkpath(folder);
+    return folder;
+}
 } // namespace
 
 QString varspath() {
@@ -35,10 +45,11 @@ QString spoolpath() {
 }
 
 void readvars() {
-    const auto lines = platform::readlines(varspath());
-    if (!lines) // a missing or unreadable file applies nothing
-        return;
     quillharbor& form = mainwindow();
+    form.downloaddir->setPath(downloadsfolder());
+    const auto lines = platform::readlines(varspath());
+    if (!lines) // a missing or unreadable file applies nothing more
+        return;
     for (const QString& line : *lines) {
         // Key before the first "=", value everything after it, so a password
         // or a folder holding "=" comes back whole. A line without "=" names
