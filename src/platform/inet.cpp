@@ -1,9 +1,11 @@
 #include "platform/inet.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 #include <cstring>
@@ -18,9 +20,17 @@ constexpr qint64 replybuffersize = 1024 * 1024;
 // How long one wait for network events lasts before the caller looks again.
 constexpr int pollms = 10;
 
-bool followedredirect(QNetworkReply* reply) {
+// Redirects followed before the request counts as failed.
+constexpr int maxredirects = 20;
+
+// Where a redirect answer sends the request; empty when it is no redirect.
+QUrl redirecttarget(QNetworkReply* reply) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return status >= 300 && status < 400 && reply->hasRawHeader("Location");
+    const QByteArray location = reply->rawHeader("Location");
+    const bool redirect =
+        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    if (!redirect || location.isEmpty()) return QUrl();
+    return reply->url().resolved(QUrl::fromEncoded(location));
 }
 } // namespace
 
@@ -57,6 +67,14 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     QNetworkRequest request(url);
     // The body must arrive as the bytes of the file: ranges count those.
     request.setRawHeader("Accept-Encoding", "identity");
+#if QT_CONFIG(ssl)
+    // Redirected requests are copies of this one, so they trust the same.
+    if (!authorities.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(authorities);
+        request.setSslConfiguration(tls);
+    }
+#endif
     const QStringList lines = requestheaders.split(QLatin1Char('\n'));
     for (const QString& line : lines) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
@@ -64,20 +82,37 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
         request.setRawHeader(line.left(colon).trimmed().toLatin1(),
                              line.mid(colon + 1).trimmed().toLatin1());
     }
-    if (operation.compare(QLatin1String("GET"), Qt::CaseInsensitive) == 0)
+    // Redirects are followed here, not by Qt: after a redirect Qt may keep
+    // the redirect's headers beside the final answer's ("Content-Length:
+    // 169, 300000"), and the downloader needs the final answer's alone.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    method = operation.toLatin1();
+    redirects = 0;
+    send(request);
+    requesttimer->start(requesttimeoutms);
+    return true;
+}
+
+void Inet::send(const QNetworkRequest& request) {
+    redirectto.clear();
+    if (method.compare("GET", Qt::CaseInsensitive) == 0)
         reply = manager->get(request);
     else
-        reply = manager->sendCustomRequest(request, operation.toLatin1());
+        reply = manager->sendCustomRequest(request, method);
     reply->setReadBufferSize(replybuffersize);
 
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        if (!followedredirect(reply)) headersarrived();
+        redirectto = redirecttarget(reply);
+        if (redirectto.isEmpty()) headersarrived();
     });
     connect(reply, &QNetworkReply::readyRead, this, [this] {
+        if (!redirectto.isEmpty()) return;
         if (!responded) headersarrived();
         stalltimer->start(stalltimeoutms);
     });
     connect(reply, &QNetworkReply::finished, this, [this] {
+        if (!redirectto.isEmpty()) return;
         requesttimer->stop();
         stalltimer->stop();
         if (!responded) {
@@ -87,8 +122,32 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
                 failed = true;
         }
     });
-    requesttimer->start(requesttimeoutms);
-    return true;
+}
+
+// Outside the reply's signals: the same request again, at the new address.
+// Never from https back to http, and not without end.
+void Inet::follow() {
+    QNetworkRequest request = reply->request();
+    const QString scheme = redirectto.scheme().toLower();
+    const bool downgrade =
+        request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+        scheme != QLatin1String("https");
+    QNetworkReply* old = reply;
+    reply = nullptr;
+    old->disconnect(this);
+    old->abort();
+    delete old;
+    if (++redirects > maxredirects || downgrade ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        failed = true;
+        return;
+    }
+    request.setUrl(redirectto);
+    send(request);
+}
+
+void Inet::trust(const QList<QSslCertificate>& extra) {
+    authorities = extra;
 }
 
 void Inet::headersarrived() {
@@ -101,6 +160,7 @@ void Inet::headersarrived() {
 bool Inet::StillExecuting() {
     if (!reply || responded || failed) return false;
     waitforevents(pollms);
+    if (reply && !redirectto.isEmpty()) follow();
     return reply && !responded && !failed;
 }
 
@@ -166,6 +226,12 @@ void Inet::waitforevents(int ms) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
+void Inet::Pause(int ms, const std::function<bool()>& giveup) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && !(giveup && giveup()))
+        waitforevents(int(qMin<qint64>(deadline.remainingTime(), 100)));
+}
+
 void Inet::Cancel() {
     requesttimer->stop();
     stalltimer->stop();
@@ -174,9 +240,14 @@ void Inet::Cancel() {
         reply = nullptr;
         old->disconnect(this);
         old->abort();
-        old->deleteLater();
+        // Not deleteLater(): the downloader runs inside a yield, where
+        // deferred deletes wait until the transfer is over, and a server that
+        // cuts every answer would pile up replies meanwhile. Nothing of ours
+        // is inside the reply's signals here.
+        delete old;
         manager->clearConnectionCache();
     }
+    redirectto.clear();
     responded = false;
     failed = false;
     stalled = false;

@@ -1,13 +1,17 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 class QTimer;
 
 namespace platform {
@@ -35,6 +39,13 @@ class Inet : public QObject {
     // this time ends the body. Tests shorten them.
     int requesttimeoutms = 60000;
     int stalltimeoutms = 60000;
+    // The downloader's first wait after an attempt that got no further; it
+    // doubles with each further one. Tests shorten it.
+    int retrywaitms = 1000;
+
+    // Certificate authorities trusted besides the system's (tests: a private
+    // TLS server on loopback).
+    void trust(const QList<QSslCertificate>& authorities);
 
     // Starts `operation` ("GET") on URL with the extra header lines
     // `requestheaders` ("Name: value" joined by CR LF); false when it cannot
@@ -61,7 +72,12 @@ class Inet : public QObject {
     // Stops the request and releases its connection.
     void Cancel();
 
+    // Serves the event loop for `ms`, or until `giveup` turns true.
+    void Pause(int ms, const std::function<bool()>& giveup);
+
   private:
+    void send(const QNetworkRequest& request);
+    void follow();
     void headersarrived();
     void fillbuffer();
     bool bodyended() const;
@@ -71,6 +87,10 @@ class Inet : public QObject {
     QPointer<QNetworkReply> reply;
     QTimer* requesttimer;
     QTimer* stalltimer;
+    QList<QSslCertificate> authorities;
+    QByteArray method;
+    int redirects = 0;
+    QUrl redirectto; // a redirect answer arrived: where to ask next
     bool responded = false;
     bool failed = false;
     bool stalled = false;

@@ -27,6 +27,41 @@ QString Nginx::url(const QString& name) const {
     return QStringLiteral("http://127.0.0.1:%1/%2").arg(listening).arg(name);
 }
 
+QByteArray Nginx::accesslog() const {
+    return readfile(prefix.filePath("access.log"));
+}
+
+bool Nginx::makecertificates() {
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty()) {
+        problem = QStringLiteral("openssl is not installed");
+        return false;
+    }
+    writefile(prefix.filePath("server.ext"), "basicConstraints=CA:FALSE\n"
+                                             "subjectAltName=IP:127.0.0.1\n");
+    const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    const QList<QStringList> steps{
+        QStringList{"req", "-x509"} + key +
+            QStringList{"-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+                        "/CN=Quillharbor test authority"},
+        QStringList{"req", "-new"} + key +
+            QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"},
+        {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+         "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.pem"}};
+    for (const QStringList& step : steps) {
+        QProcess run;
+        run.setWorkingDirectory(prefix.path());
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(openssl, step);
+        if (!run.waitForFinished(30000) || run.exitStatus() != QProcess::NormalExit ||
+            run.exitCode() != 0) {
+            problem = "openssl " + step.join(' ') + ": " + QString::fromLocal8Bit(run.readAll());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Nginx::start() {
     QString program = QStandardPaths::findExecutable("nginx");
     if (program.isEmpty())
@@ -39,24 +74,38 @@ bool Nginx::start() {
     // (nginx ignores this when not started as root).
     const passwd* user = getpwuid(geteuid());
     const QString base = prefix.path();
+    if (tls && !makecertificates()) return false;
     // A port found free may be taken before nginx binds it: try a few.
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    const auto freeport = [] {
         QTcpServer probe;
-        listening = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-        probe.close();
+        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : quint16(0);
+    };
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        listening = freeport();
+        const QString servers =
+            tls ? QStringLiteral("  server { listen 127.0.0.1:%1; return 301 "
+                                 "https://127.0.0.1:%2$request_uri; }\n"
+                                 "  server { listen 127.0.0.1:%2 ssl http2; root %3;\n"
+                                 "    ssl_certificate %4/server.pem; ssl_certificate_key "
+                                 "%4/server.key;\n"
+                                 "    access_log %4/access.log brief; }\n")
+                      .arg(listening)
+                      .arg(freeport())
+                      .arg(root, base)
+                : QStringLiteral("  server { listen 127.0.0.1:%1; root %2; }\n")
+                      .arg(listening)
+                      .arg(root);
         const QString config =
             QStringLiteral(
-                "user %4; worker_processes 1; pid %1/nginx.pid; error_log %1/error.log;\n"
+                "user %3; worker_processes 1; pid %1/nginx.pid; error_log %1/error.log;\n"
                 "events { worker_connections 64; }\n"
                 "http { access_log off; sendfile on; types { application/octet-stream bin; }\n"
+                "  log_format brief '$server_protocol $status $http_range';\n"
                 "  client_body_temp_path %1/body; proxy_temp_path %1/proxy;\n"
                 "  fastcgi_temp_path %1/fastcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path "
-                "%1/scgi;\n"
-                "  server { listen 127.0.0.1:%2; root %3; } }\n")
-                .arg(base)
-                .arg(listening)
-                .arg(root)
-                .arg(user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("nobody"));
+                "%1/scgi;\n%2}\n")
+                .arg(base, servers,
+                     user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("nobody"));
         QFile file(base + "/nginx.conf");
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             file.write(config.toUtf8()) < 0) {

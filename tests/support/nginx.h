@@ -12,17 +12,27 @@ class Nginx {
   public:
     explicit Nginx(const QString& root);
     ~Nginx();
-    // False (see error()) when nginx is missing or would not start.
+    // Before start(): serve over TLS and HTTP/2 instead, with a certificate
+    // for 127.0.0.1 from a certificate authority made for this server
+    // (authority()), and answer on the plain port with a redirect there.
+    void redirecttotls() { tls = true; }
+    // False (see error()) when nginx or openssl is missing or would not start.
     bool start();
     quint16 port() const { return listening; }
-    QString url(const QString& name) const;
+    QString url(const QString& name) const; // on the plain port
     QString error() const { return problem; }
+    QString authority() const { return prefix.filePath("ca.pem"); }
+    // The TLS server's requests so far, one line each: protocol, status, Range.
+    QByteArray accesslog() const;
 
   private:
+    bool makecertificates();
+
     QString root;
     QTemporaryDir prefix;
     QProcess process;
     quint16 listening = 0;
+    bool tls = false;
     QString problem;
 };
 
