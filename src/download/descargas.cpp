@@ -25,6 +25,10 @@ constexpr float startoffset = 1.0f;
 // Serving events and redrawing after every 1024-byte chunk would cost far
 // more than the transfer itself; once a frame keeps the window live.
 constexpr qint64 refreshms = 16;
+// Attempts in a row that may end without getting further before the
+// transfer is given up, and the longest wait between two of them.
+constexpr int maxfailures = 5;
+constexpr int maxwaitms = 60000;
 
 // Seconds from a monotonic source: readings of one transfer stay comparable
 // across midnight.
@@ -45,12 +49,23 @@ struct transfer {
     QString filename;
     QString target;
     bool resuming = false;
+    // Bytes of the target file that are on disk (written and flushed).
     qint64 received = 0;
     qint64 expected = 0;
     float starttime = 0;
     // From the first open of the file on, every failure is a writing-phase
     // error: the transfer is given up and the partial file deleted.
     bool writing = false;
+    // The disk refused bytes: the file is never complete, whatever the counts.
+    bool diskfailed = false;
+    // A retry asks again for bytes already on disk (those before `ondisk`):
+    // they must be the same, or the server's file is another one now.
+    qint64 ondisk = 0;
+    bool changed = false;
+    bool refetched = false; // the file was already fetched afresh once
+    // The furthest point reached, and the attempts in a row that got no further.
+    qint64 best = 0;
+    int failures = 0;
 };
 
 quillharbor& window() {
@@ -62,11 +77,25 @@ void failed(transfer& t) {
     if (t.writing) window().CancelSearch = true;
 }
 
-// Names that would write outside the download directory, or onto it.
+void diskfailed(transfer& t) {
+    t.diskfailed = true;
+    failed(t);
+}
+
+// Names the server should not choose: ones that would write outside the
+// download directory or onto it, hidden files (a link ending in "/.bashrc"),
+// and names with control characters or bidirectional controls that would
+// show the user another name than the one on disk.
 bool refusedname(const QString& name) {
-    return name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-           name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
-           name.contains(QChar(0));
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/')) ||
+        name.contains(QLatin1Char('\\')))
+        return true;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069))
+            return true;
+    }
+    return false;
 }
 
 // Content-Length as a count: anything but plain decimal digits (or a value
@@ -80,47 +109,73 @@ qint64 lengthvalue(const QString& text) {
     return ok ? value : 0;
 }
 
+// A retry's "Content-Range: bytes FIRST-LAST/TOTAL" (when the server sends
+// one) must continue the same file where it was asked to.
+bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
+    const QString range = contentrange.trimmed();
+    if (range.isEmpty()) return true;
+    if (!range.startsWith(QLatin1String("bytes "))) return false;
+    const QString span = range.mid(6).section(QLatin1Char('/'), 0, 0);
+    const QString total = range.section(QLatin1Char('/'), 1);
+    return lengthvalue(span.section(QLatin1Char('-'), 0, 0)) == from &&
+           (total == QLatin1String("*") || lengthvalue(total) == expected);
+}
+
 bool targetexists(const transfer& t) {
     return QFileInfo(t.target).isFile();
 }
 
 void showprogress(const transfer& t, float rate, float timeleft) {
     quillharbor& w = window();
-    // 7.
     w.TimeLabel->setText(timetext(timeleft) + QLatin1String(" ( ") + sizetext(double(t.received)) +
                          QLatin1String(" of ") + sizetext(double(t.expected)) +
                          QLatin1String(" ) "));
-    // 8.
     w.RateLabel->setText(sizetext(double(rate), QStringLiteral("###")) + QLatin1String("/S"));
-    // 9.
     w.ProgressBar->setValue(double(t.received));
 }
 
-// 13. Chunk by chunk until a chunk of fewer than two bytes.
+// Compares the start of `chunk`, about to be written at the file's position,
+// with what an earlier attempt left there. False on a disk error.
+bool checkrewrite(transfer& t, QFile& output, const QByteArray& chunk) {
+    const qint64 at = output.pos();
+    const qint64 count = qMin<qint64>(chunk.size(), t.ondisk - at);
+    if (count <= 0) return true;
+    const QByteArray before = output.read(count);
+    if (before.size() != count || !output.seek(at)) return false;
+    if (before != chunk.first(count)) t.changed = true;
+    return true;
+}
+
+// Chunk by chunk until a chunk of fewer than two bytes. A chunk counts as
+// received only once a flush has put it on disk.
 void chunkloop(transfer& t, QFile& output) {
     quillharbor& w = window();
     QElapsedTimer sincerefresh;
     sincerefresh.start();
+    qint64 unflushed = 0;
     qsizetype got = 0;
     do {
-        // 13.1
         const std::optional<QByteArray> chunk =
             w.Inet1->GetChunk(chunksize, [&w] { return w.CancelSearch; });
         if (!chunk) return failed(t);
         got = chunk->size();
-        // 13.2
-        if (got > 0 && output.write(*chunk) != got) return failed(t);
-        // 13.3
+        if (!checkrewrite(t, output, *chunk)) return diskfailed(t);
+        if (t.changed) return;
+        if (got > 0 && output.write(*chunk) != got) return diskfailed(t);
+        unflushed += got;
+        // The chunk in hand is written, then a cancel is obeyed.
         if (w.CancelSearch) return;
-        // 13.4; more than announced is refused (the bar has no room for it).
-        t.received += got;
-        if (t.received > t.expected) return failed(t);
-        // 13.5, 13.6
-        const float rate = float(t.received) / (clock() - t.starttime);
-        if (!(rate > 0)) return failed(t);
-        const float timeleft = float(t.expected - t.received) / rate;
-        // 13.7 to 13.10, once a frame while chunks keep coming, and after the last.
+        // More than announced is refused (the bar has no room for it).
+        if (t.received + unflushed > t.expected) return failed(t);
+        // The display, once a frame while chunks keep coming, and after the last.
         if (got < 2 || sincerefresh.elapsed() >= refreshms) {
+            if (!output.flush()) return diskfailed(t);
+            t.received += unflushed;
+            unflushed = 0;
+            // The start time lies a second back, so the divisor is never 0.
+            const float rate = float(t.received) / (clock() - t.starttime);
+            if (!(rate > 0)) return failed(t);
+            const float timeleft = float(t.expected - t.received) / rate;
             showprogress(t, rate, timeleft);
             platform::DoEvents();
             sincerefresh.restart();
@@ -128,32 +183,32 @@ void chunkloop(transfer& t, QFile& output) {
     } while (got >= 2);
 }
 
-// 11 to 14.
+// Creates the folder (one level), opens the file and writes the body.
 void writingphase(transfer& t) {
     t.writing = true;
-    // 11. One level only.
     const QString folder = pathpart(t.target, false, false);
     if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return failed(t);
-    // 12. A retry writes again the last bytes of the previous attempt.
+    // A retry writes again the last bytes of the previous attempt, after
+    // checking they are the same.
     QFile output(t.target);
     const bool opened = t.resuming ? output.open(QIODevice::ReadWrite) && output.seek(t.received)
                                    : output.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!opened) return failed(t);
-    // 13.
+    if (!opened) return diskfailed(t);
     chunkloop(t, output);
-    // 14.
-    if (!output.flush()) failed(t);
     output.close();
+    if (output.error() != QFileDevice::NoError) diskfailed(t);
 }
 
 void oneattempt(transfer& t) {
     quillharbor& w = window();
     platform::Inet& inet = *w.Inet1;
-    // 1.
-    if (t.resuming) t.received = qMax<qint64>(t.received - rollback, 0);
-    // 2.
+    // A retry starts a little before the point reached, and checks that
+    // overlap against the disk.
+    if (t.resuming) {
+        t.ondisk = t.received;
+        t.received = qMax<qint64>(t.received - rollback, 0);
+    }
     platform::DoEvents();
-    // 3.
     inet.URL = t.url;
     inet.UserName = t.user;
     inet.Password = t.pass;
@@ -161,21 +216,22 @@ void oneattempt(transfer& t) {
                                                  QString::number(t.received) +
                                                  QLatin1String("-\r\n")))
         return failed(t);
-    // 4.
     while (inet.StillExecuting()) {
         platform::DoEvents();
         if (w.CancelSearch) return;
     }
-    // 5.
     w.descarga->setTitle(platform::LoadResString(116) + QLatin1String(" [") + t.filename +
                          QLatin1String("]"));
-    // 6.
+    // The status code is the status line's second word, whatever the
+    // protocol's version ("HTTP/1.1 206 Partial Content", "HTTP/2 206").
     const std::optional<QString> header = inet.GetHeader();
     if (!header) return failed(t);
-    const QString status = header->mid(9, 3);
-    // 7.
+    const QString status =
+        header->left(header->indexOf(QLatin1String("\r\n"))).section(QLatin1Char(' '), 1, 1);
     if (status == QLatin1String("200")) {
-        if (t.resuming) {
+        // The whole file to a range from 0 is just what was asked for; to a
+        // range from further on, the user decides whether to start over.
+        if (t.resuming && t.received > 0) {
             QFile::remove(t.target);
             if (!askuser(QStringLiteral("Unable to Resume Download"),
                          QStringLiteral("The server is unable to resume this download.\r\r"
@@ -183,41 +239,83 @@ void oneattempt(transfer& t) {
                 w.CancelSearch = true;
                 return;
             }
-            t.resuming = false;
         }
-    } else if (status != QLatin1String("206")) {
+        t.resuming = false;
+    } else if (status == QLatin1String("206")) {
+        if (t.resuming) {
+            const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
+            if (!range) return failed(t);
+            if (!samefile(*range, t.received, t.expected)) {
+                t.changed = true;
+                return;
+            }
+        }
+    } else {
         w.CancelSearch = true;
         return;
     }
-    // 8.
+    // A fresh body: its length and the clock start now.
     if (!t.resuming) {
         t.starttime = clock() - startoffset;
         const std::optional<QString> length = inet.GetHeader(QStringLiteral("Content-Length"));
         if (!length) return failed(t);
         t.expected = lengthvalue(*length);
         if (t.expected == 0) return;
+        t.received = 0;
+        t.ondisk = 0;
     }
-    // 9.
     w.ProgressBar->setValue(0);
     if (!w.ProgressBar->setMax(double(t.expected))) return failed(t);
-    // 10.
-    if (!t.resuming) t.received = 0;
     writingphase(t);
+}
+
+// After an attempt that got no further than the best point so far: wait
+// (1 s, 2 s, 4 s, ... at most a minute; a cancel ends the wait at once), or
+// give up after too many such attempts in a row. False when giving up.
+bool backoff(transfer& t) {
+    quillharbor& w = window();
+    if (t.received > t.best) {
+        t.best = t.received;
+        t.failures = 0;
+        return true;
+    }
+    if (++t.failures >= maxfailures) return false;
+    const qint64 wait = qMin<qint64>(qint64(w.Inet1->retrywaitms) << (t.failures - 1), maxwaitms);
+    w.Inet1->Pause(int(wait), [&w] { return w.CancelSearch; });
+    return !w.CancelSearch;
 }
 
 // True when the transfer goes on with a new attempt.
 bool finalcheck(transfer& t) {
     quillharbor& w = window();
-    // 1.
-    if (t.received == t.expected) return false;
-    // 2, 3.
+    // The server's file is not the one begun: start over from byte 0, once.
+    if (t.changed && !w.CancelSearch) {
+        t.changed = false;
+        QFile::remove(t.target);
+        if (t.refetched) {
+            w.CancelSearch = true;
+            return false;
+        }
+        t.refetched = true;
+        t.resuming = false;
+        t.received = t.best = 0;
+        t.failures = 0;
+        return true;
+    }
+    // Complete: every announced byte is on disk.
+    if (t.received == t.expected && !t.diskfailed) return false;
     if (!targetexists(t)) {
         w.CancelSearch = true;
     } else if (!w.CancelSearch) {
-        t.resuming = true;
-        return true;
+        // The body ended early: ask for the rest, unless attempts keep
+        // getting nowhere.
+        if (backoff(t)) {
+            t.resuming = true;
+            return true;
+        }
+        w.CancelSearch = true;
     }
-    // 4. A file locked elsewhere stays; the transfer ends all the same.
+    // A file locked elsewhere stays; the transfer ends all the same.
     if (targetexists(t)) QFile::remove(t.target);
     return false;
 }
@@ -237,23 +335,19 @@ void cleanup() {
 void httpdownload(const QString& url, const QString& directory, const QString& user,
                   const QString& pass) {
     quillharbor& w = window();
-    // 1. Before the first yield: nothing else may start a transfer now.
+    // Before the first yield: nothing else may start a transfer now.
     w.CancelSearch = false;
     w.bajando = true;
-    // 2.
     platform::DoEvents();
-    // 3.
     transfer t;
     t.url = url;
     t.user = user;
     t.pass = pass;
     t.filename = pathpart(url, true, true);
     t.target = directory + t.filename;
-    // 4.
     w.TimeLabel->clear();
     w.RateLabel->clear();
-    // 5. (the counts start at 0, not resuming). A name that would leave the
-    // download directory is never requested nor written.
+    // A name the server should not choose is never requested nor written.
     if (!refusedname(t.filename)) {
         do
             oneattempt(t);

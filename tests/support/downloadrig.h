@@ -20,6 +20,7 @@ namespace testsupport {
 // What the window showed at one moment of a transfer.
 struct Sample {
     int requests = 0; // requests the server had received by then
+    int replies = 0;  // the agent's network replies alive then
     bool bajando = false;
     QString caption, timelabel, ratelabel;
     double value = 0, max = 0;
@@ -30,10 +31,14 @@ class DownloadRig {
     DownloadRig() : window(freshwindow()) {
         QDir(area.path()).mkdir("downloads");
         server.listen(served.path());
+        // Waits between attempts that got nowhere: short, but still in order.
+        window->Inet1->retrywaitms = 1;
         QObject::connect(&sampler, &QTimer::timeout, [this] {
-            samples.append({int(server.heads().size()), window->bajando, window->descarga->title(),
-                            window->TimeLabel->text(), window->RateLabel->text(),
-                            window->ProgressBar->Value(), window->ProgressBar->Max()});
+            samples.append({int(server.heads().size()),
+                            int(window->Inet1->findChildren<QNetworkReply*>().size()),
+                            window->bajando, window->descarga->title(), window->TimeLabel->text(),
+                            window->RateLabel->text(), window->ProgressBar->Value(),
+                            window->ProgressBar->Max()});
         });
         sampler.setInterval(2);
         QObject::connect(

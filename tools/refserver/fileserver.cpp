@@ -265,6 +265,12 @@ void FileServer::respond(QTcpSocket* socket, const QByteArray& head, int index) 
     if (path == QLatin1String("/")) path = QStringLiteral("/index.html");
     if (path.split(QLatin1Char('/')).contains(QStringLiteral(".."))) return refuse(404);
     auto file = std::make_unique<QFile>(root + path);
+    // A new version of the file is put in place before this answer.
+    if (!faults.replacewith.isNull() && QFileInfo(file->fileName()).isFile() &&
+        (!file->open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+         file->write(faults.replacewith) != faults.replacewith.size() || !file->flush()))
+        return refuse(500);
+    file->close();
     if (!QFileInfo(file->fileName()).isFile() || !file->open(QIODevice::ReadOnly))
         return refuse(404);
     const qint64 size = file->size();

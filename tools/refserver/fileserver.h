@@ -25,6 +25,7 @@ class FileServer : public QObject {
         int stallms = 0;          // ... send nothing for this long
         qint64 extra = 0;         // bytes sent after the announced body
         int dribble = 0;          // send the body in pieces of this many bytes
+        QByteArray replacewith;   // first the file is replaced by these bytes
     };
 
     explicit FileServer(QObject* parent = nullptr);
