@@ -134,6 +134,10 @@ class tst_download : public QObject {
                                                                    .whole = false,
                                                                    .cancel = true,
                                                                    .retrywaitms = 600000};
+        // Ranges answered with less than asked: the file's length is the
+        // range's total, and the rest is asked for.
+        QTest::newRow("206 shorter than the file")
+            << Transfer{.plan = {{.dribble = 2048, .rangecap = 20000}}, .ranges = "0 15904 31808"};
         QTest::newRow("200 to a retry from 0: the whole file, no question")
             << Transfer{.plan = {cut(3000), {.ignorerange = true}}, .ranges = "0 0"};
         // The served file changes between attempts: the bytes asked again

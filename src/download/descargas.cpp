@@ -109,6 +109,12 @@ qint64 lengthvalue(const QString& text) {
     return ok ? value : 0;
 }
 
+// The whole file's length in "Content-Range: bytes FIRST-LAST/TOTAL"; 0
+// when the header is absent or gives no number.
+qint64 rangetotal(const QString& contentrange) {
+    return lengthvalue(contentrange.section(QLatin1Char('/'), 1));
+}
+
 // A retry's "Content-Range: bytes FIRST-LAST/TOTAL" (when the server sends
 // one) must continue the same file where it was asked to.
 bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
@@ -118,7 +124,7 @@ bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
     const QString span = range.mid(6).section(QLatin1Char('/'), 0, 0);
     const QString total = range.section(QLatin1Char('/'), 1);
     return lengthvalue(span.section(QLatin1Char('-'), 0, 0)) == from &&
-           (total == QLatin1String("*") || lengthvalue(total) == expected);
+           (total == QLatin1String("*") || rangetotal(range) == expected);
 }
 
 bool targetexists(const transfer& t) {
@@ -261,6 +267,13 @@ void oneattempt(transfer& t) {
         if (!length) return failed(t);
         t.expected = lengthvalue(*length);
         if (t.expected == 0) return;
+        // A server may answer a range with less than was asked for: the file
+        // is as long as the range's total says, and the rest is asked for
+        // like the rest of a cut body.
+        if (status == QLatin1String("206")) {
+            const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
+            if (range && rangetotal(*range) > t.expected) t.expected = rangetotal(*range);
+        }
         t.received = 0;
         t.ondisk = 0;
     }

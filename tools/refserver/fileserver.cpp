@@ -293,6 +293,7 @@ void FileServer::respond(QTcpSocket* socket, const QByteArray& head, int index) 
                 return;
             }
             ranged = true;
+            if (faults.rangecap > 0) to = qMin(to, from + faults.rangecap - 1);
         } else {
             from = 0;
         }

@@ -26,6 +26,7 @@ class FileServer : public QObject {
         qint64 extra = 0;         // bytes sent after the announced body
         int dribble = 0;          // send the body in pieces of this many bytes
         QByteArray replacewith;   // first the file is replaced by these bytes
+        qint64 rangecap = -1;     // a range answer holds at most this many bytes
     };
 
     explicit FileServer(QObject* parent = nullptr);
