@@ -1,6 +1,8 @@
 // Start-up on a real window: captions, starting states, stored state, auto-login.
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "fileserver.h"
+#include "lineserver.h"
 #include "platform/resstrings.h"
 #include "platform/winsock.h"
 #include "support/testsupport.h"
@@ -99,6 +101,66 @@ class Startup : public QObject {
                              frame->width(),
                          qPrintable(frame->title()));
         }
+    }
+
+    // The window as the demo shows it, logged in, with a download under way
+    // (progress, rate and time left) and a link waiting in the spool; a
+    // picture of it is kept for the documentation (scripts/screenshots.sh).
+    void demoDownload_data() { labelsAndStartingStates_data(); }
+    void demoDownload() {
+        QFETCH(int, language);
+        platform::setlanguage(platform::Language(language));
+        ProgramFolder folder;
+        QTemporaryDir served;
+        QTemporaryDir place;
+        const QString downloads = place.filePath("Downloads");
+        QDir().mkpath(downloads);
+        writefile(served.filePath("sample.bin"), QByteArray(16 * 1024 * 1024, 'q'));
+        writefile(served.filePath("readme.txt"), "demo\n");
+        FileServer files;
+        QVERIFY(files.listen(served.path()));
+        FileServer::Faults paced;
+        paced.dribble = 4096;
+        files.setfaults(paced);
+        LineServer server;
+        server.addaccount("demo", "demo");
+        server.setpause(0);
+        QVERIFY(server.listen());
+        folder.write("vars.ini", "user=demo\r\npass=demo\r\numsg=1\r\ndownloaddir=" +
+                                     downloads.toUtf8() + "\r\n");
+        auto form = freshwindow();
+        form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+        form->alfa->RemotePort = server.port();
+        principal::Main();
+        form->conectar_Click();
+        QVERIFY(waitfor([&] { return server.loggedin() == 1; }, 20000));
+
+        // The transfer runs inside the event loop; a sampler acts from there.
+        bool queued = false;
+        QImage picture;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, [&] {
+            const bool moving = form->bajando && form->ProgressBar->value() > 2000 &&
+                                !form->RateLabel->text().isEmpty() &&
+                                !form->TimeLabel->text().isEmpty();
+            if (moving && !queued) {
+                queued = true;
+                server.send(files.url("readme.txt").toUtf8());
+            } else if (queued && picture.isNull() && form->spoollist->ListCount() == 1) {
+                picture = form->grab().toImage();
+                form->desconectar_Click();
+                form->CancelButton->click();
+            }
+        });
+        sampler.start(20);
+        server.send(files.url("sample.bin").toUtf8());
+        QVERIFY(waitfor([&] { return !picture.isNull() && !form->bajando; }, 60000));
+        const QString pictures =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+        QDir().mkpath(pictures);
+        picture.save(QStringLiteral("%1/%2-demo-%3.png")
+                         .arg(pictures, QGuiApplication::platformName(),
+                              language == int(platform::Language::Spanish) ? "es" : "en"));
     }
 
     // The keyboard: Tab follows the screen, Delete or Backspace on a chosen
