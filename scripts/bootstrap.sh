@@ -6,11 +6,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config  # the build
-  qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test
-  qt6-qpa-plugins                                # offscreen and X11 platforms
+  qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test (with the
+                                                 # offscreen and X11 platforms)
   nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
   xvfb xauth                                     # running the window without a display
-  desktop-file-utils                             # checks the desktop entry
+  dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
+  desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package
   locales                                        # decimal-comma locales for the text tests
 )
 # The C library formats numbers with a decimal comma only under a locale

@@ -112,10 +112,14 @@ class tst_refserver : public QObject {
         alice.socket.write("0#alice,secret#\r\n");
         QVERIFY(alice.receive("version:0.9.9"));
         QVERIFY(waitfor([&] { return output.contains("0#alice,secret#\\r\\n\" accepted"); }));
-        server.write("http://127.0.0.1/first\r\nsecond\n");
-        QVERIFY(alice.receive("version:0.9.9http://127.0.0.1/firstsecond"));
-        server.kill();
-        server.waitForFinished();
+        // The end of input (Ctrl-D) stops the server once what was typed is sent,
+        // a last line without its line end included.
+        server.write("http://127.0.0.1/first\r\nsecond\nthird");
+        server.closeWriteChannel();
+        QVERIFY(alice.receive("version:0.9.9http://127.0.0.1/firstsecondthird"));
+        QVERIFY(server.waitForFinished(20000));
+        QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(server.exitCode(), 0);
     }
 };
 

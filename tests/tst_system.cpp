@@ -125,6 +125,7 @@ class SystemSettings : public QObject {
         QVERIFY2(text.startsWith("[Desktop Entry]\nType=Application\nName=Quillharbor\n"), text);
         QVERIFY(QFileInfo(platform::exepath()).isAbsolute());
         QVERIFY2(text.contains(execline(platform::exepath())), text);
+        QVERIFY2(text.contains("\nIcon=quillharbor\n"), text); // the installed icon's name
         form->Check2->click();
         QCOMPARE(entry(system), QByteArray());
         // Again, and an untick with nothing to remove: silent both times.

@@ -1,5 +1,5 @@
 // The windows besides the main one and the tray icon: the log and its
-// window, the About window, and minimising to the tray.
+// window, the About window, every window's icon, and minimising to the tray.
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "log/logfunctions.h"
@@ -49,6 +49,15 @@ void click(const quillharbor& form, QSystemTrayIcon::ActivationReason reason) {
 bool restored(const quillharbor& form) {
     return form.isVisible() && !form.isMinimized();
 }
+
+// The window's own icon is the quill, as the window system gets it.
+bool showsthequill(const QWidget* window) {
+    const auto image = [](const QPixmap& pixmap) {
+        return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    return image(window->windowHandle()->icon().pixmap(64)) ==
+           image(QPixmap(QStringLiteral(":/pictures/icon-64.png")));
+}
 } // namespace
 
 class Windows : public QObject {
@@ -88,6 +97,7 @@ class Windows : public QObject {
         QVERIFY(window && window->isVisible());
         QVERIFY(!window->isModal() && !window->parentWidget());
         QCOMPARE(window->windowTitle(), "logs");
+        QVERIFY(showsthequill(window) && showsthequill(form.get()));
         QCOMPARE(window->closewin->text(), "Cerrar Ventana");
         QCOMPARE(window->dellog->text(), "Borrar logs");
         QCOMPARE(window->logfile->geometry(), QRect(7, 8, 555, 329));
@@ -142,6 +152,7 @@ class Windows : public QObject {
             QCOMPARE(QApplication::activeModalWidget(), window);
             QCOMPARE(window->windowModality(), Qt::ApplicationModal);
             QCOMPARE(window->windowTitle(), QString());
+            QVERIFY(showsthequill(window));
             QCOMPARE(window->Label2->text(), "QHB 0.9 Rev. 9");
             QCOMPARE(window->Label3->text(), QString());
             QCOMPARE(window->Command1->text(), "Salir");

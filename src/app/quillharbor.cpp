@@ -5,15 +5,43 @@
 #include "platform/inet.h"
 #include "platform/winsock.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
 
 using namespace platform;
 
+namespace {
+// Key codes as the key reactions receive them (the Windows virtual-key codes).
+constexpr int vbKeyBack = 8;
+constexpr int vbKeyReturn = 13;
+constexpr int vbKeyDelete = 46;
+
+// The code of a key the reactions look at; 0 for every other key.
+int keycode(const QKeyEvent& key) {
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return vbKeyReturn;
+    case Qt::Key_Backspace:
+        return vbKeyBack;
+    case Qt::Key_Delete:
+        return vbKeyDelete;
+    default:
+        return 0;
+    }
+}
+} // namespace
+
 quillharbor::quillharbor() {
     principal::setmainwindow(this);
-    setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
+    // The main window lives as long as the program: its icon is the program's,
+    // so every window, the secondary ones too, shows the quill.
+    QIcon quill;
+    for (const char* size : {"48", "64", "128", "256"})
+        quill.addFile(QStringLiteral(":/pictures/icon-%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(quill);
     // Fixed layout: 583 by 404 pixels, nothing moves on a resize.
     setFixedSize(583, 404);
     // A small font, as the window was drawn for: every caption fits in both languages.
@@ -34,6 +62,8 @@ quillharbor::quillharbor() {
     place(Label2, 8, 44, 82, 22);
     password = new QLineEdit(Frame1);
     password->setEchoMode(QLineEdit::Password);
+    // Masked with "*" whatever the style would draw.
+    password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     place(password, 92, 44, 148, 22);
     conectar = new QPushButton(Frame1);
     place(conectar, 8, 74, 98, 28);
@@ -42,6 +72,8 @@ quillharbor::quillharbor() {
     place(desconectar, 110, 74, 98, 28);
     Shape2 = new Shape(Frame1);
     place(Shape2, 214, 78, 26, 20);
+    Shape2->setToolTip(QStringLiteral("Connection: green when connected"));
+    Shape2->setAccessibleName(QStringLiteral("Connection"));
 
     ddirframe = new QGroupBox(this);
     place(ddirframe, 384, 2, 191, 178);
@@ -53,13 +85,15 @@ quillharbor::quillharbor() {
     msg = new TextBox(msgs);
     msg->setFont(QFont(QStringLiteral("Arial"), 9));
     msg->setReadOnly(true);
+    msg->setFocusPolicy(Qt::ClickFocus); // a line to read, not a stop for Tab
     place(msg, 8, 22, 352, 24);
 
     descarga = new QGroupBox(this);
     place(descarga, 8, 184, 567, 74);
     ProgressBar = new platform::ProgressBar(descarga);
     place(ProgressBar, 8, 22, 500, 18);
-    CancelButton = new PictureButton(QStringLiteral(":/pictures/cancel.png"), QString(), descarga);
+    CancelButton = new PictureButton(QStringLiteral(":/pictures/cancel.png"),
+                                     QStringLiteral("Cancel download"), descarga);
     place(CancelButton, 520, 16, 36, 30);
     TimeLabel = new QLabel(descarga);
     place(TimeLabel, 8, 46, 340, 20);
@@ -68,11 +102,14 @@ quillharbor::quillharbor() {
 
     spoolframe = new QGroupBox(this);
     place(spoolframe, 8, 262, 567, 84);
-    sup = new PictureButton(QStringLiteral(":/pictures/up.png"), QString(), spoolframe);
+    sup = new PictureButton(QStringLiteral(":/pictures/up.png"), QStringLiteral("Move up"),
+                            spoolframe);
     place(sup, 526, 16, 32, 20);
-    sdown = new PictureButton(QStringLiteral(":/pictures/down.png"), QString(), spoolframe);
+    sdown = new PictureButton(QStringLiteral(":/pictures/down.png"), QStringLiteral("Move down"),
+                              spoolframe);
     place(sdown, 526, 38, 32, 20);
-    scancel = new PictureButton(QStringLiteral(":/pictures/remove.png"), QString(), spoolframe);
+    scancel = new PictureButton(QStringLiteral(":/pictures/remove.png"), QStringLiteral("Remove"),
+                                spoolframe);
     place(scancel, 526, 60, 32, 20);
     sup->setEnabled(false);
     sdown->setEnabled(false);
@@ -112,7 +149,14 @@ quillharbor::quillharbor() {
     alfa->RemotePort = 5000;
     Inet1 = new Inet(this);
 
-    setTabOrder(usuario, password);
+    // Tab follows the screen: the login, the folder box, the download, the
+    // spool and its buttons, the options, the log. Disabled controls are skipped.
+    QWidget* const taborder[] = {
+        usuario,   password, conectar, desconectar, Drive1, downloaddir,         CancelButton,
+        spoollist, sup,      sdown,    scancel,     Check1, DownloadAccelerator, GetRight,
+        Check2,    vlog};
+    for (std::size_t next = 1; next < std::size(taborder); ++next)
+        setTabOrder(taborder[next - 1], taborder[next]);
 
     // Controls carry their names, for accessibility and for tests.
     const std::pair<QObject*, const char*> names[] = {{logo, "logo"},
@@ -157,6 +201,7 @@ quillharbor::quillharbor() {
     connect(conectar, &QPushButton::clicked, this, &quillharbor::conectar_Click);
     connect(desconectar, &QPushButton::clicked, this, &quillharbor::desconectar_Click);
     password->installEventFilter(this);
+    spoollist->installEventFilter(this);
     connect(statustimer, &Timer::Tick, this, &quillharbor::statustimer_Timer);
     connect(reintentos, &Timer::Tick, this, &quillharbor::reintentos_Timer);
     connect(alfa, &Winsock::DataArrival, this, &quillharbor::alfa_DataArrival);
@@ -201,11 +246,22 @@ void quillharbor::closeEvent(QCloseEvent* event) {
     Form_Unload();
 }
 
+void quillharbor::spoollist_KeyDown(int KeyCode, int) {
+    // Delete and Backspace on the selected row do what the remove button does.
+    if ((KeyCode == vbKeyDelete || KeyCode == vbKeyBack) && scancel->isEnabled()) scancel_Click();
+}
+
 bool quillharbor::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == password && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        password_KeyDown(enter ? 13 : key->key(), int(key->modifiers() >> 25));
+    if (event->type() != QEvent::KeyPress || (watched != password && watched != spoollist))
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int code = keycode(*key);
+    const int shift = int(key->modifiers() >> 25);
+    if (watched == password) {
+        password_KeyDown(code, shift);
+        return QWidget::eventFilter(watched, event); // the key still reaches the box
     }
-    return QWidget::eventFilter(watched, event); // the key still reaches the box
+    spoollist_KeyDown(code, shift);
+    // The list has no use of its own for the two keys.
+    return code == vbKeyDelete || code == vbKeyBack || QWidget::eventFilter(watched, event);
 }

@@ -84,6 +84,7 @@ class quillharbor : public QWidget {
     void sup_Click();
     void sdown_Click();
     void scancel_Click();
+    void spoollist_KeyDown(int KeyCode, int Shift);
 
     // System integration and tray (system/).
     void Check1_Click();

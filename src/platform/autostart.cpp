@@ -75,6 +75,7 @@ bool setautostart(const QString& name, const QString& command) {
                                         "Type=Application\n"
                                         "Name=%1\n"
                                         "Exec=%2\n"
+                                        "Icon=quillharbor\n"
                                         "Terminal=false\n")
                              .arg(name, desktopexec(command));
     file.write(text.toUtf8());

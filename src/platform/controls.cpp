@@ -211,6 +211,7 @@ PictureButton::PictureButton(const QString& picture, const QString& hint, QWidge
     : QToolButton(parent) {
     setIcon(QIcon(QPixmap(picture)));
     setToolTip(hint);
+    setAccessibleName(hint); // what a screen reader says for the picture
     setAutoRaise(false);
 }
 

@@ -149,7 +149,8 @@ class ProgressBar : public QProgressBar {
     double currentvalue = 0;
 };
 
-// A button that shows a picture instead of a caption.
+// A button that shows a picture instead of a caption; the hint is its
+// tooltip and its accessible name.
 class PictureButton : public QToolButton {
     Q_OBJECT
   public:

@@ -1,12 +1,14 @@
 #include "lineserver.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +61,10 @@ void LineServer::addoptions(QCommandLineParser& parser) {
         {QStringLiteral("pause"),
          QStringLiteral("Milliseconds between two messages to one agent (default 300)."),
          QStringLiteral("ms"), QStringLiteral("300")});
+    parser.addOption({QStringLiteral("keep-serving"),
+                      QStringLiteral("Go on serving after the end of standard input (by default "
+                                     "the end of input, Ctrl-D, stops the server once the "
+                                     "messages typed are sent).")});
 }
 
 bool LineServer::configure(const QCommandLineParser& parser, QString* error) {
@@ -91,6 +97,7 @@ bool LineServer::configure(const QCommandLineParser& parser, QString* error) {
         if (!addaccounts(lines, name, error)) return false;
     }
     setversion(parser.value(QStringLiteral("version")));
+    keepserving = parser.isSet(QStringLiteral("keep-serving"));
 
     if (!listen(quint16(portnumber))) {
         *error =
@@ -242,19 +249,44 @@ void LineServer::readstdin() {
     char chunk[4096];
     const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (count <= 0) {
-        // End of input: the server goes on serving logins.
         input->setEnabled(false);
+        sendline(pendinginput); // a last line without its line end
+        pendinginput.clear();
+        if (!keepserving) finish();
         return;
     }
     pendinginput.append(chunk, count);
     for (qsizetype end = pendinginput.indexOf('\n'); end >= 0; end = pendinginput.indexOf('\n')) {
-        QByteArray message = pendinginput.left(end);
+        sendline(pendinginput.left(end));
         pendinginput.remove(0, end + 1);
-        if (message.endsWith('\r')) message.chop(1);
-        if (message.isEmpty()) continue;
-        const int count = send(message);
-        print(QStringLiteral("sent to %1 agent(s): \"%2\"").arg(count).arg(escaped(message)));
     }
+}
+
+void LineServer::sendline(QByteArray message) {
+    if (message.endsWith('\r')) message.chop(1);
+    if (message.isEmpty()) return;
+    const int count = send(message);
+    print(QStringLiteral("sent to %1 agent(s): \"%2\"").arg(count).arg(escaped(message)));
+}
+
+void LineServer::finish() {
+    print(QStringLiteral("end of input: the server stops once the messages are sent"));
+    // Each agent gets what was typed before the end, unless it stops reading:
+    // the server does not wait for that longer than a while.
+    constexpr int checkms = 50;
+    constexpr int givingupms = 30000;
+    auto* check = new QTimer(this);
+    auto waited = std::make_shared<int>(0);
+    connect(check, &QTimer::timeout, this, [this, waited] {
+        int unsent = 0;
+        for (auto agent = agents.cbegin(); agent != agents.cend(); ++agent)
+            unsent += int(agent->outbox.size()) + (agent.key()->bytesToWrite() > 0 ? 1 : 0);
+        *waited += checkms;
+        if (unsent > 0 && *waited < givingupms) return;
+        if (unsent > 0) print(QStringLiteral("gave up sending %1 message(s)").arg(unsent));
+        QCoreApplication::quit();
+    });
+    check->start(checkms);
 }
 
 void LineServer::print(const QString& text) const {

@@ -15,7 +15,8 @@ class QTcpSocket;
 // accounts, answers a wrong one with "ERR:1" and keeps the connection open,
 // may send a version line after a login, and sends messages to every
 // logged-in agent. The protocol has no framing, so messages to one agent are
-// spaced by a pause to reach it in reads of their own.
+// spaced by a pause to reach it in reads of their own. Run as a program, it
+// ends at the end of its standard input (Ctrl-D) once those are sent.
 class LineServer : public QObject {
     Q_OBJECT
   public:
@@ -66,6 +67,8 @@ class LineServer : public QObject {
     void queue(QTcpSocket* socket, const QByteArray& message);
     void flush(QTcpSocket* socket);
     void readstdin();
+    void sendline(QByteArray message);
+    void finish();
     bool addaccounts(const QStringList& entries, const QString& origin, QString* error);
     void print(const QString& text) const;
 
@@ -78,4 +81,5 @@ class LineServer : public QObject {
     bool printing = false;
     QSocketNotifier* input = nullptr;
     QByteArray pendinginput;
+    bool keepserving = false;
 };
