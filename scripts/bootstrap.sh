@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the benchmark and the
-# agent need. Idempotent and non-interactive: it only calls apt-get when
-# something is missing.
+# Installs every Debian package the build, the tests, the checks CI runs, the
+# benchmark and the agent need. Idempotent and non-interactive: it only calls
+# apt-get when something is missing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,9 @@ packages=(
   nginx-light curl                               # a real HTTP server for tests, the benchmark
   xvfb xauth                                     # running the window without a display
   desktop-file-utils                             # checks the desktop entry
+  clang libclang-rt-14-dev                       # the fuzz targets (libFuzzer)
+  g++-mingw-w64-x86-64-posix                     # the Windows compile check
+  gcovr                                          # line coverage of the suite
 )
 
 missing=()
