@@ -69,8 +69,8 @@ bool refusedname(const QString& name) {
            name.contains(QChar(0));
 }
 
-// Content-Length as a count: anything but plain decimal digits (or a value
-// beyond 64 bits) gives 0, "no usable length".
+} // namespace
+
 qint64 lengthvalue(const QString& text) {
     bool ok = false;
     const QString digits = text.trimmed();
@@ -79,6 +79,8 @@ qint64 lengthvalue(const QString& text) {
     const qint64 value = digits.toLongLong(&ok);
     return ok ? value : 0;
 }
+
+namespace {
 
 bool targetexists(const transfer& t) {
     return QFileInfo(t.target).isFile();
