@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the benchmark and the
-# agent need, and generates the locales the tests use. Idempotent and
-# non-interactive: it only calls apt-get or localedef when something is missing.
+# Installs every Debian package the build, the tests, the checks CI runs, the
+# benchmark and the agent need, and generates the locales the tests use.
+# Idempotent and non-interactive: it only calls apt-get or localedef when
+# something is missing.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,9 @@ packages=(
   dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package
   locales                                        # decimal-comma locales for the text tests
+  clang libclang-rt-14-dev                       # the fuzz targets (libFuzzer)
+  g++-mingw-w64-x86-64-posix                     # the Windows compile check
+  gcovr                                          # line coverage of the suite
 )
 # The C library formats numbers with a decimal comma only under a locale
 # that is generated on the machine.

@@ -98,8 +98,8 @@ bool refusedname(const QString& name) {
     return false;
 }
 
-// Content-Length as a count: anything but plain decimal digits (or a value
-// beyond 64 bits) gives 0, "no usable length".
+} // namespace
+
 qint64 lengthvalue(const QString& text) {
     bool ok = false;
     const QString digits = text.trimmed();
@@ -108,6 +108,8 @@ qint64 lengthvalue(const QString& text) {
     const qint64 value = digits.toLongLong(&ok);
     return ok ? value : 0;
 }
+
+namespace {
 
 // The whole file's length in "Content-Range: bytes FIRST-LAST/TOTAL"; 0
 // when the header is absent or gives no number.

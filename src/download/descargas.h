@@ -9,6 +9,10 @@ namespace descargas {
 void httpdownload(const QString& url, const QString& directory, const QString& user,
                   const QString& pass);
 
+// A Content-Length value as a count: anything but plain decimal digits (or a
+// value beyond 64 bits) gives 0, "no usable length".
+qint64 lengthvalue(const QString& text);
+
 // "1.5 MB", "45 KB", "512 bytes"; "" for a negative or non-numeric value.
 QString sizetext(double value, const QString& mask = QString());
 

@@ -7,8 +7,10 @@
 #include <QUrl>
 
 #ifdef Q_OS_WIN
-#include <shellapi.h>
+// shellapi.h relies on the types windows.h declares.
 #include <windows.h>
+
+#include <shellapi.h>
 #endif
 
 namespace platform {

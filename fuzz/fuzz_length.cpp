@@ -1,0 +1,21 @@
+// The Content-Length reading: any text gives a count that is 0 or exactly
+// the value of the plain decimal digits it holds.
+#include "download/descargas.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    const qint64 length = descargas::lengthvalue(text);
+    if (length < 0) std::abort();
+    if (length == 0) return 0;
+    const std::string digits = text.trimmed().toStdString();
+    qint64 expected = -1;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), expected);
+    if (error != std::errc() || end != digits.data() + digits.size() || expected != length)
+        std::abort();
+    return 0;
+}
