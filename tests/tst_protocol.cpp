@@ -115,9 +115,9 @@ class tst_protocol : public QObject {
             QVERIFY(deliver(s, "version:9.9." + QByteArray::number(i)));
         int windows = 0;
         for (QWidget* widget : QApplication::topLevelWidgets())
-            windows += qobject_cast<pleaseupdate*>(widget) && widget->isVisible() ? 1 : 0;
+            windows += qobject_cast<noticewindow*>(widget) && widget->isVisible() ? 1 : 0;
         QCOMPARE(windows, 1);
-        pleaseupdate* window = pleaseupdate::instance();
+        noticewindow* window = pleaseupdate::instance();
         QCOMPARE(window->windowTitle(), LoadResString(105));
         QCOMPARE(window->msg->text(), LoadResString(120));
         QCOMPARE(window->closewin->text(), LoadResString(119));

@@ -46,11 +46,11 @@ class Strings : public QObject {
         platform::setlanguage(Language::Spanish);
         createuser::Show();
         createuser::Show(); // still one window
-        createuser* window = createuser::instance();
+        noticewindow* window = createuser::instance();
         QVERIFY(window && window->isVisible() && !window->isModal());
         QCOMPARE(window->windowTitle(), "Crea tu usuario");
         QCOMPARE(window->closewin->text(), "Cerrar Ventana");
-        QCOMPARE(window->Label2->text(), LoadResString(124));
+        QCOMPARE(window->msg->text(), LoadResString(124));
         QTest::mouseClick(window->Label1, Qt::LeftButton);
         QCOMPARE(browser.opened, QList<QUrl>{QUrl(platform::website())});
         window->closewin->click();

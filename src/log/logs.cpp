@@ -5,12 +5,10 @@
 #include "platform/controls.h"
 #include "platform/resstrings.h"
 
-#include <QPointer>
-
 using namespace platform;
 
 namespace {
-QPointer<logs> theinstance;
+OneWindow<logs> theinstance;
 }
 
 logs::logs() : QWidget(nullptr) {
@@ -32,20 +30,11 @@ logs::logs() : QWidget(nullptr) {
 }
 
 logs* logs::instance() {
-    return theinstance;
+    return theinstance.instance();
 }
 
 void logs::Show() {
-    if (!theinstance) {
-        // Known as the one window before it loads, so a click that arrives
-        // while the file is read finds it instead of making a second one.
-        theinstance = new logs;
-        theinstance->Form_Load();
-    }
-    if (!theinstance) return;
-    theinstance->show();
-    theinstance->raise();
-    theinstance->activateWindow();
+    theinstance.Show([] { return new logs; }, &logs::Form_Load);
 }
 
 void logs::Form_Load() {

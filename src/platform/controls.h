@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -183,5 +184,33 @@ class LinkLabel : public QLabel {
 
 // Positions a widget in pixels inside its parent (the windows have fixed layouts).
 void place(QWidget* widget, int left, int top, int width, int height);
+
+// The one window of a kind the program keeps: made when first shown, gone
+// when it is closed (the window deletes itself on close).
+template <typename Window> class OneWindow {
+  public:
+    Window* instance() const { return window; }
+
+    // Shows the window modeless and brings it forward, first making it with
+    // `make` and then loading it with `load` when there is none. The window
+    // is the one from the moment it is made, so an event served while it
+    // loads finds it instead of making another.
+    template <typename Make> void Show(Make make, void (Window::*load)() = nullptr) {
+        if (!window) {
+            window = make();
+            if (window && load) (window->*load)();
+        }
+        if (!window) return;
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+
+    // For a window shown some other way (modal): it is the one until it ends.
+    void set(Window* shown) { window = shown; }
+
+  private:
+    QPointer<Window> window;
+};
 
 } // namespace platform

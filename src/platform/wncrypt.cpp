@@ -9,10 +9,6 @@ QString libraryname = QStringLiteral("wncrypt");
 using Entry = const char* (*)(double);
 } // namespace
 
-QString wncryptlibrary() {
-    return libraryname;
-}
-
 void setwncryptlibrary(const QString& name) {
     libraryname = name;
 }

@@ -10,8 +10,7 @@
 // library keeps the returned UTF-8 text alive. Nothing here requires it.
 namespace platform {
 
-// The library name looked up ("wncrypt"); tests may look up another one.
-QString wncryptlibrary();
+// Looks up another library than "wncrypt" (tests).
 void setwncryptlibrary(const QString& name);
 
 // The component's text for `time`; "" when there is no component or no text.

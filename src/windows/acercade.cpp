@@ -6,13 +6,12 @@
 #include "platform/shell.h"
 #include "platform/wncrypt.h"
 
-#include <QPointer>
 #include <QTime>
 
 using namespace platform;
 
 namespace {
-QPointer<AcercaDe> theinstance;
+OneWindow<AcercaDe> theinstance;
 }
 
 AcercaDe::AcercaDe() : QDialog(nullptr) {
@@ -41,7 +40,7 @@ AcercaDe::AcercaDe() : QDialog(nullptr) {
 }
 
 AcercaDe* AcercaDe::instance() {
-    return theinstance;
+    return theinstance.instance();
 }
 
 QString AcercaDe::versionline(int major, int minor, int revision) {
@@ -50,10 +49,10 @@ QString AcercaDe::versionline(int major, int minor, int revision) {
 }
 
 void AcercaDe::Show() {
-    if (theinstance) // already open, and modal: nothing else could ask
+    if (theinstance.instance()) // already open, and modal: nothing else could ask
         return;
     AcercaDe window;
-    theinstance = &window;
+    theinstance.set(&window);
     window.Form_Load();
     window.setWindowModality(Qt::ApplicationModal);
     window.exec();
