@@ -58,7 +58,8 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     Cancel();
     QUrl url(URL, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (operation.compare(QLatin1String("GET"), Qt::CaseInsensitive) != 0 || !url.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return false;
     if (!UserName.isEmpty()) {
         url.setUserName(UserName);
@@ -87,7 +88,6 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     // 169, 300000"), and the downloader needs the final answer's alone.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    method = operation.toLatin1();
     redirects = 0;
     send(request);
     requesttimer->start(requesttimeoutms);
@@ -96,10 +96,7 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
 
 void Inet::send(const QNetworkRequest& request) {
     redirectto.clear();
-    if (method.compare("GET", Qt::CaseInsensitive) == 0)
-        reply = manager->get(request);
-    else
-        reply = manager->sendCustomRequest(request, method);
+    reply = manager->get(request);
     reply->setReadBufferSize(replybuffersize);
 
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {

@@ -47,9 +47,9 @@ class Inet : public QObject {
     // TLS server on loopback).
     void trust(const QList<QSslCertificate>& authorities);
 
-    // Starts `operation` ("GET") on URL with the extra header lines
-    // `requestheaders` ("Name: value" joined by CR LF); false when it cannot
-    // be started. An earlier request is cancelled first.
+    // Starts `operation` on URL with the extra header lines `requestheaders`
+    // ("Name: value" joined by CR LF); false when it cannot be started (the
+    // downloader only ever asks "GET"). An earlier request is cancelled first.
     bool Execute(const QString& operation, const QString& requestheaders);
 
     // True until the response headers have arrived or the request failed.
@@ -88,7 +88,6 @@ class Inet : public QObject {
     QTimer* requesttimer;
     QTimer* stalltimer;
     QList<QSslCertificate> authorities;
-    QByteArray method;
     int redirects = 0;
     QUrl redirectto; // a redirect answer arrived: where to ask next
     bool responded = false;
