@@ -84,8 +84,8 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
                              line.mid(colon + 1).trimmed().toLatin1());
     }
     // Redirects are followed here, not by Qt: after a redirect Qt may keep
-    // the redirect's headers beside the final answer's ("Content-Length:
-    // 169, 300000"), and the downloader needs the final answer's alone.
+    // the redirect's headers beside the final answer's (a Content-Length of
+    // "169, 300000"), and the downloader needs the final answer's alone.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     redirects = 0;

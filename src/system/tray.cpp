@@ -42,7 +42,7 @@ void iconmessage(quillharbor& form, int message) {
 } // namespace tray
 
 void quillharbor::addicon() {
-    // 1, 2. Put the icon up; a later minimise finds it there already, the
+    // Put the icon up; a later minimise finds it there already, the
     // add is refused and the one icon stays.
     const QString tip = tray::tooltip();
     platform::Shell_NotifyIcon(platform::NIM_ADD,
@@ -50,7 +50,7 @@ void quillharbor::addicon() {
                                    this, iconid, iconflags,
                                    [this](int message) { tray::iconmessage(*this, message); },
                                    windowIcon(), tip));
-    // 3. Hide the window, which takes it off the taskbar; where no tray could
+    // Hide the window, which takes it off the taskbar; where no tray could
     // show the icon it stays minimised, so the taskbar can still bring it back.
     if (tray::hidesonminimise()) hide();
 }
