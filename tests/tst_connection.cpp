@@ -113,7 +113,8 @@ class tst_connection : public QObject {
         QVERIFY(connstate == 3 || connstate == 2);
         QVERIFY(s.form->reintentos->Enabled());
 
-        s.form->desconectar_Click();
+        // Disconnect, still available, is what stops the attempts.
+        s.form->desconectar->click();
         s.texts.clear();
         pump(1500); // longer than the retry interval
         QVERIFY(!s.shown(113) && !s.shown(114));
@@ -148,12 +149,12 @@ class tst_connection : public QObject {
         const QString dots = LoadResString(109) + " . .";
         QVERIFY(waitfor([&] { return s.form->msg->text().startsWith(dots); }));
         QVERIFY(QString(s.form->msg->text()).remove(LoadResString(109)).remove(" .").isEmpty());
-        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect");
+        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect, disconnect");
 
         // A second Connect while connecting is refused by the socket, harmlessly.
         QVERIFY(!s.form->alfa->Connect());
         s.form->conectar->click();
-        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect");
+        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect, disconnect");
         QVERIFY(waitfor([&] { return s.form->msg->text().startsWith(dots); }));
     }
 

@@ -25,15 +25,26 @@ Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
     // handlers yield (a download runs inside a status tick), and the ticks
     // must go on meanwhile. So each timeout only posts the tick, and the tick
     // runs from the event queue, where a nested yield can deliver the next.
-    connect(&timer, &QTimer::timeout, this, &Timer::Tick, Qt::QueuedConnection);
+    // A tick still queued when the timer is switched off is dropped: the
+    // program expects a switched-off timer to stay silent.
+    connect(&timer, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, period = switchedoff] {
+                if (period == switchedoff) emit Tick();
+            },
+            Qt::QueuedConnection);
+    });
     setEnabled(enabled);
 }
 
 void Timer::setEnabled(bool enabled) {
-    if (enabled && !timer.isActive())
+    if (enabled && !timer.isActive()) {
         timer.start();
-    else if (!enabled)
+    } else if (!enabled) {
         timer.stop();
+        ++switchedoff;
+    }
 }
 
 void Timer::setInterval(int ms) {

@@ -28,7 +28,8 @@ QColor vbcolor(int value);
 // Lets queued events run once (timer ticks, socket events, clicks).
 void DoEvents();
 
-// A timer with an Enabled switch: enabling a running timer keeps its schedule.
+// A timer with an Enabled switch: enabling a running timer keeps its
+// schedule; once switched off, no tick comes until it is switched on again.
 class Timer : public QObject {
     Q_OBJECT
   public:
@@ -42,6 +43,7 @@ class Timer : public QObject {
 
   private:
     QTimer timer;
+    quint64 switchedoff = 0; // times switched off: ticks posted before are void
 };
 
 // One-line text box whose text colour is a colour value.
