@@ -12,6 +12,7 @@
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -207,7 +208,11 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         server.kill();
         server.waitForFinished();
-        std::_Exit(0); // the download is still inside its stall: no unwinding
+        // The download is still inside its stall: no unwinding, so no
+        // destructor removes the temporary folders.
+        QDir(folder.path()).removeRecursively();
+        work.remove();
+        std::_Exit(0);
     });
     steps.start();
     server.write((base + QStringLiteral("slow.bin\n")).toUtf8());
