@@ -38,21 +38,6 @@ bool makefile(const QString& path, qint64 mib) {
     return true;
 }
 
-// Peak resident memory of this process, in MiB, since the last reset.
-double peakrssmib() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
-void resetpeakrss() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly)) clear.write("5");
-}
-
 bool samefile(const QString& a, const QString& b) {
     QFile x(a);
     QFile y(b);
@@ -121,12 +106,12 @@ int main(int argc, char* argv[]) {
     auto window = testsupport::freshwindow();
     window->Show();
     testsupport::pump(200);
-    resetpeakrss();
-    const double before = peakrssmib();
+    testsupport::resetpeakrss();
+    const double before = testsupport::peakrssmib();
     clock.start();
     descargas::httpdownload(url, agentdir + QLatin1Char('/'), QString(), QString());
     const double agentseconds = double(clock.nsecsElapsed()) / 1e9;
-    const double peak = peakrssmib();
+    const double peak = testsupport::peakrssmib();
     const bool agentok =
         samefile(agentdir + QLatin1Char('/') + name, served + QLatin1Char('/') + name);
 

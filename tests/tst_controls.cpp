@@ -28,6 +28,23 @@ class Controls : public QObject {
         timer.setEnabled(false);
     }
 
+    // A tick already due when the timer is switched off does not come.
+    void switchedOffTimerStaysSilent() {
+        Timer timer(1, false, nullptr);
+        int ticks = 0;
+        connect(&timer, &Timer::Tick, [&] { ++ticks; });
+        for (int round = 0; round < 20; ++round) {
+            timer.setEnabled(true);
+            QThread::msleep(5);
+            QCoreApplication::processEvents(); // the overdue timeout queues a tick
+            const int before = ticks;
+            timer.setEnabled(false);
+            testsupport::pump(10);
+            QCOMPARE(ticks, before);
+        }
+        QVERIFY(ticks < 20); // some rounds had a tick queued at the switch-off
+    }
+
     void progressBarScalesAnyRange() {
         ProgressBar bar(nullptr);
         QVERIFY(bar.setMax(5.0 * 1024 * 1024 * 1024)); // beyond 32 bits

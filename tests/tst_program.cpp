@@ -43,9 +43,11 @@ class Program : public QObject {
                 links << QString::fromUtf8(line.mid(at + 14)).remove(QLatin1Char('\r'));
         return links;
     }
+    // As another program may write it: LF line ends, a user name in an 8-bit
+    // encoding (which goes on the wire as it is).
     QByteArray varsfor(const QString& folder) const {
-        return "user=agent\r\npass=pa=ss\r\ndownloaddir=" + QFile::encodeName(folder) +
-               "\r\nexternal1=0\r\numsg=1\r\nautostart=1\r\n";
+        return "user=agent\xe9\npass=pa=ss\ndownloaddir=" + QFile::encodeName(folder) +
+               "\nexternal1=0\numsg=1\nautostart=1\n";
     }
     // Starts the program, with auto-login, and waits for its login.
     void startprogram(const QByteArray& spool = QByteArray()) {
@@ -63,14 +65,37 @@ class Program : public QObject {
         QVERIFY2(waitfor([&] { return server.logins().size() > before && server.loggedin() == 1; },
                          30000),
                  "the program did not log in");
-        QCOMPARE(server.logins().last(), QByteArray("0#agent,pa=ss#\r\n"));
+        QCOMPARE(server.logins().last(), QByteArray("0#agent\xe9,pa=ss#\r\n"));
+    }
+    // A file whose body stalls for `ms` after its first bytes, and the plan
+    // that serves it so (first request) and everything else correctly.
+    QString stalling(int ms) {
+        put(QStringLiteral("slow.bin"), noise(64 * 1024, 7));
+        FileServer::Faults stall;
+        stall.stallafter = 1000;
+        stall.stallms = ms;
+        fileserver->setplan({stall, FileServer::Faults()});
+        return fileserver->url(QStringLiteral("slow.bin"));
+    }
+    // The numbers of the flood links ("/f/000123") in `text`, in order.
+    static QList<int> numbers(const QByteArray& text) {
+        QList<int> found;
+        for (qsizetype at = text.indexOf("/f/"); at >= 0; at = text.indexOf("/f/", at + 3))
+            found << text.mid(at + 3, 6).toInt();
+        return found;
+    }
+    static QList<int> range(int from, int to) {
+        QList<int> all;
+        for (int i = from; i < to; ++i)
+            all << i;
+        return all;
     }
 
   private slots:
     void initTestCase() {
         if (!server.listen(5000))
             QSKIP("port 5000 is taken on this machine; the program's server port is fixed");
-        server.addaccount(QStringLiteral("agent"), QStringLiteral("pa=ss"));
+        server.addaccount("agent\xe9", "pa=ss");
         server.setpause(400);
     }
 
@@ -170,13 +195,14 @@ class Program : public QObject {
         stall.stallms = 60000; // in flight for as long as the test needs
         fileserver->setplan({stall});
         startprogram();
-        const QString big = fileserver->url(QStringLiteral("big.bin"));
-        const QString next = fileserver->url(QStringLiteral("next.bin"));
-        server.send(big.toUtf8());
-        server.send(next.toUtf8());
-        server.send("http://127.0.0.1:1/last");
+        const QByteArray big = fileserver->url(QStringLiteral("big.bin")).toUtf8();
+        const QByteArray next = fileserver->url(QStringLiteral("next.bin")).toUtf8();
+        server.send(big);
+        server.send(next);
+        // Kept byte for byte, the line break inside it percent-encoded.
+        server.send("http://127.0.0.1:1/caf\xe9\r\nlast");
         const QByteArray expected =
-            (QStringList({big, next, "http://127.0.0.1:1/last"}).join("\r\n") + "\r\n").toUtf8();
+            big + "\r\n" + next + "\r\n" + "http://127.0.0.1:1/caf\xe9%0D%0Alast\r\n";
         QVERIFY(
             waitfor([&] { return program->read(QStringLiteral("spool.ini")) == expected; }, 30000));
         program->signal(signal);
@@ -185,6 +211,7 @@ class Program : public QObject {
         if (signal == SIGTERM) {
             const QList<QByteArray> vars = program->read(QStringLiteral("vars.ini")).split('\n');
             QCOMPARE(vars.size(), 7);
+            QCOMPARE(vars[0], QByteArray("user=agent\xe9\r"));
             QCOMPARE(vars[1], QByteArray("pass=pa=ss\r"));
             QVERIFY(vars[2].startsWith("downloaddir=" + QFile::encodeName(downloads.path())));
         }
@@ -198,6 +225,102 @@ class Program : public QObject {
         QCOMPARE(saved(QStringLiteral("big.bin")), noise(1024 * 1024, 9));
     }
 
+    // 20,000 links, 1 ms apart, while a slow transfer runs (and after it
+    // ended): the program stays alive and logs each link once when it comes,
+    // fetches them in the order they came, and spool.ini holds every link not
+    // yet fetched, in that order. Links may reach it joined (the protocol has
+    // no framing), so the checks follow the links' numbers.
+    void floodIsTakenInOrder() {
+        const int count = 20000;
+        const QString slow = stalling(8000);
+        startprogram();
+        server.send(slow.toUtf8());
+        QVERIFY(waitfor([&] { return fileserver->heads().size() == 1; }, 30000));
+        server.setpause(1);
+        for (int i = 0; i < count; ++i)
+            server.send(
+                fileserver->url(QStringLiteral("f/%1").arg(i, 6, 10, QLatin1Char('0'))).toUtf8());
+        QVERIFY(waitfor([&] { return server.queued() == 0; }, 300000));
+        server.setpause(400);
+        QByteArray log;
+        QVERIFY(waitfor(
+            [&] {
+                pump(200);
+                log = program->read(QStringLiteral("log.txt"));
+                return log.contains(
+                    QStringLiteral("/f/%1").arg(count - 1, 6, 10, QLatin1Char('0')).toUtf8());
+            },
+            120000));
+        QCOMPARE(program->process().state(), QProcess::Running);
+
+        // Logged when received, each once, in order; again when fetched from the spool.
+        QList<QByteArray> received;
+        QList<QByteArray> again;
+        QSet<QByteArray> seen;
+        for (const QByteArray& line : log.split('\n')) {
+            if (!line.contains(" : Download : ")) continue;
+            const QByteArray link = line.mid(line.indexOf(" : Download : ") + 14).trimmed();
+            (seen.contains(link) ? again : received) << link;
+            seen.insert(link);
+        }
+        QCOMPARE(received.first(), slow.toUtf8());
+        QCOMPARE(numbers(received.join()), range(0, count));
+
+        // Fetched in the order they came; what is not fetched is in spool.ini, in order.
+        const QList<int> spooled = numbers(program->read(QStringLiteral("spool.ini")));
+        QList<int> fetched;
+        for (const QByteArray& head : fileserver->heads().mid(1))
+            fetched += numbers(head.left(head.indexOf('\r')));
+        QVERIFY2(fetched.size() > 1, "nothing was fetched after the slow transfer");
+        QCOMPARE(fetched, range(0, int(fetched.size())));
+        const QList<int> refetched = numbers(again.join());
+        const qsizetype both = qMin(refetched.size(), fetched.size());
+        QCOMPARE(refetched.mid(0, both), fetched.mid(0, both));
+        QVERIFY(!spooled.isEmpty() && spooled.first() <= fetched.size());
+        QCOMPARE(spooled, range(spooled.first(), count));
+
+        program->signal(SIGTERM);
+        QVERIFY(program->waitforexit());
+        QCOMPARE(program->process().exitCode(), 0);
+        const QList<int> saved = numbers(program->read(QStringLiteral("spool.ini")));
+        QVERIFY(!saved.isEmpty() && saved.first() >= spooled.first());
+        QCOMPARE(saved, range(saved.first(), count));
+    }
+
+    // A kill at a random moment while links stream in: spool.ini holds every
+    // link the program had logged (and so read) and not finished.
+    void killAtRandomMomentsLosesNoLink() {
+        for (int round = 0; round < 4; ++round) {
+            if (round > 0) {
+                cleanup();
+                init();
+            }
+            const QString slow = stalling(60000);
+            startprogram();
+            server.send(slow.toUtf8());
+            QVERIFY(waitfor([&] { return fileserver->heads().size() == 1; }, 30000));
+            server.setpause(1);
+            for (int i = 0; i < 4000; ++i)
+                server.send(fileserver->url(QStringLiteral("f/%1").arg(i, 6, 10, QLatin1Char('0')))
+                                .toUtf8());
+            QVERIFY(waitfor([&] { return server.queued() < 3950; }, 10000));
+            pump(int(QRandomGenerator::global()->bounded(2500)));
+            program->signal(SIGKILL);
+            QVERIFY(program->waitforexit());
+            server.setpause(400);
+            QByteArray logged;
+            for (const QByteArray& line : program->read(QStringLiteral("log.txt")).split('\n'))
+                if (line.contains(" : Download : "))
+                    logged += line.mid(line.indexOf(" : Download : ") + 14).trimmed() + '\n';
+            const QByteArray spool = program->read(QStringLiteral("spool.ini"));
+            QVERIFY(spool.startsWith(slow.toUtf8() + "\r\n"));
+            const QList<int> kept = numbers(spool);
+            QVERIFY2(numbers(logged).size() > 10, "too few links before the kill");
+            QCOMPARE(kept.mid(0, numbers(logged).size()), numbers(logged));
+            QCOMPARE(kept, range(0, int(kept.size())));
+        }
+    }
+
     void dropIsFollowedByReconnection() {
         startprogram();
         server.dropall();
@@ -205,7 +328,7 @@ class Program : public QObject {
         QVERIFY2(
             waitfor([&] { return server.loggedin() == 1 && server.logins().size() >= 2; }, 90000),
             "no reconnection within 90 seconds");
-        QCOMPARE(server.logins().last(), QByteArray("0#agent,pa=ss#\r\n"));
+        QCOMPARE(server.logins().last(), QByteArray("0#agent\xe9,pa=ss#\r\n"));
     }
 
     void realNginxServesTheSameBytes() {

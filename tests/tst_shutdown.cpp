@@ -65,7 +65,8 @@ class Shutdown : public QObject {
         ProgramFolder folder;
         auto form = freshwindow();
         form->spoollist->AddItem(QStringLiteral("http://h/next"));
-        comandospool::inflightlink fetching(QStringLiteral("http://h/now"));
+        comandospool::inflightlink now(QStringLiteral("http://h/now"));
+        now.fetching();
         form->bajando = true;
         form->Form_Unload();
         QCOMPARE(folder.read(QStringLiteral("spool.ini")),
@@ -109,7 +110,7 @@ class Shutdown : public QObject {
         files.setfaults(stall);
         LineServer server;
         QVERIFY(server.listen());
-        server.addaccount(QStringLiteral("ana"), QStringLiteral("pw"));
+        server.addaccount("ana", "pw");
 
         ChildProgram program(QCoreApplication::applicationFilePath());
         program.write(QStringLiteral("vars.ini"),
@@ -140,9 +141,10 @@ class Shutdown : public QObject {
 
     void killsSaveAsClosingDoes() {
         QFETCH(int, signal);
+        // Written by another program: LF line ends, bytes of an 8-bit encoding.
         ChildProgram program;
-        program.write(QStringLiteral("vars.ini"), "user=ana\r\npass=x=y\r\numsg=1\r\n");
-        program.write(QStringLiteral("spool.ini"), "http://h/a\r\nhttp://h/b\r\n");
+        program.write(QStringLiteral("vars.ini"), "user=ana\xe9\npass=x=y\xff\numsg=1\n");
+        program.write(QStringLiteral("spool.ini"), "http://h/a\xe9\nhttp://h/b\n");
         QVERIFY(program.start());
         QVERIFY(program.waitforhandlers());
         program.signal(signal);
@@ -150,11 +152,11 @@ class Shutdown : public QObject {
         QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
         const QList<QByteArray> vars = program.read(QStringLiteral("vars.ini")).split('\n');
         QCOMPARE(vars.size(), 7);
-        QCOMPARE(vars[0], QByteArray("user=ana\r"));
-        QCOMPARE(vars[1], QByteArray("pass=x=y\r"));
+        QCOMPARE(vars[0], QByteArray("user=ana\xe9\r"));
+        QCOMPARE(vars[1], QByteArray("pass=x=y\xff\r"));
         QCOMPARE(vars[4], QByteArray("umsg=1\r"));
         QCOMPARE(program.read(QStringLiteral("spool.ini")),
-                 QByteArray("http://h/a\r\nhttp://h/b\r\n"));
+                 QByteArray("http://h/a\xe9\r\nhttp://h/b\r\n"));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "platform/resstrings.h"
 #include "platform/signals.h"
+#include "platform/textfile.h"
 
 #include <cstdlib>
 
@@ -53,16 +54,16 @@ qint16 connstate = 0;
 qint16 umsgflag = 0;
 
 void Main() {
-    // 1. The version text, before anything else.
+    // The version text, before anything else.
     appversion = versiontext();
 
-    // 2. The caption; touching the window creates it, hidden.
+    // The caption; touching the window creates it, hidden.
     if (!hasmainwindow()) new quillharbor;
     quillharbor& form = mainwindow();
     form.setWindowTitle(
         QStringLiteral("Quillharbor %1.%2.%3").arg(major()).arg(minor()).arg(revision()));
 
-    // 3. Captions and hints from the string table, in this order.
+    // Captions and hints from the string table, in this order.
     caption(form.conectar, 101);
     caption(form.desconectar, 102);
     caption(form.Label1, 103, QStringLiteral(" : "));
@@ -77,11 +78,10 @@ void Main() {
     title(form.options, 122);
     caption(form.vlog, 126);
 
-    // 4, 5. The stored settings and spool.
+    // The stored settings and spool.
     readvars();
     readspool();
 
-    // 6.
     form.CancelSearch = false;
     form.bajando = false;
 
@@ -89,10 +89,10 @@ void Main() {
     // session shuts down as closing the window does.
     platform::onterminate([] { mainwindow().Form_Unload(); });
 
-    // 7.
+    // Let what the settings started settle before the window shows.
     platform::DoEvents();
 
-    // 8. Auto-login: into the tray, already connecting.
+    // Auto-login: into the tray, already connecting.
     const bool autostart = form.Check2->Value() == 1;
     const bool hasuser = form.usuario->text() != QString();
     const bool haspassword = form.password->text() != QString();
@@ -101,7 +101,6 @@ void Main() {
         form.conectar_Click();
     }
 
-    // 9.
     form.Show();
 }
 
@@ -113,6 +112,8 @@ bool hasmainwindow() {
 }
 void setmainwindow(quillharbor* form) {
     window = form;
+    // A new window has a spool of its own.
+    spoolfile().forget();
 }
 
 void endprogram() {

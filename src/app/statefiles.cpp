@@ -4,6 +4,7 @@
 #include "app/quillharbor.h"
 #include "platform/paths.h"
 #include "platform/textfile.h"
+#include "queue/comandospool.h"
 #include "system/regtools.h"
 #include "windows/createuser.h"
 
@@ -94,6 +95,7 @@ void readspool() {
     if (!lines) return;
     for (const QString& line : *lines)
         mainwindow().spoollist->AddItem(line);
+    spoolfile().forget();
 }
 
 bool writevars() {
@@ -110,8 +112,20 @@ bool writevars() {
     return platform::writelines(varspath(), lines, true);
 }
 
-bool writespool(const QStringList& entries) {
-    return platform::writelines(spoolpath(), entries);
+platform::FollowingFile& spoolfile() {
+    // Links may carry access tokens: only the owner may read the file. A
+    // line break inside a link is stored percent-encoded, so the link stays
+    // one line and reads back as one entry.
+    static auto* file =
+        new platform::FollowingFile([] { return hasmainwindow() ? spoolpath() : QString(); },
+                                    [] {
+                                        QStringList lines = comandospool::spoolentries();
+                                        for (QString& line : lines)
+                                            line = platform::oneline(line);
+                                        return lines;
+                                    },
+                                    true);
+    return *file;
 }
 
 } // namespace principal

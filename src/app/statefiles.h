@@ -2,6 +2,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace platform {
+class FollowingFile;
+}
+
 // The settings file vars.ini and the spool file spool.ini, beside the program.
 namespace principal {
 
@@ -17,7 +21,10 @@ void readspool();
 // Replaces vars.ini with the six settings lines of the main window's state.
 bool writevars();
 
-// Replaces spool.ini with these entries, one a line.
-bool writespool(const QStringList& entries);
+// spool.ini, kept current with the spool's entries (comandospool::spoolentries),
+// one a line, whatever happens to the program: a link that reaches the agent
+// is in the file at once; links that leave it or move are written within a
+// short while, and the whole file at once at shutdown.
+platform::FollowingFile& spoolfile();
 
 } // namespace principal

@@ -9,11 +9,11 @@ using namespace platform;
 using principal::connstate;
 
 void quillharbor::conectar_Click() {
-    // 1. As typed: the login line trims, this check does not.
+    // As typed: the login line trims, this check does not.
     const QString user = usuario->text();
     const QString pass = password->text();
 
-    // 2. Both are needed; the user name is asked for first.
+    // Both are needed; the user name is asked for first.
     if (user.isEmpty() || pass.isEmpty()) {
         msg->setForeColor(vbRed);
         if (user.isEmpty()) {
@@ -26,7 +26,7 @@ void quillharbor::conectar_Click() {
         return;
     }
 
-    // 3. A socket that is not closed refuses the request; the wish to be
+    // A socket that is not closed refuses the request; the wish to be
     // connected still counts, so the next poll logs in or reconnects.
     msg->setForeColor(vbBlack);
     msg->setText(LoadResString(109));
@@ -69,7 +69,6 @@ void quillharbor::statuspoll(Winsock& socket) {
             msg->setText(LoadResString(113));
             msg->setForeColor(vbRed);
         }
-        desconectar->setEnabled(false);
         conectar->setEnabled(true);
         break;
     case Winsock::sckConnecting:
@@ -98,6 +97,12 @@ void quillharbor::statuspoll(Winsock& socket) {
     default:
         break;
     }
+    // Disconnect is what stops the reconnection: it stays available for as
+    // long as a connection is wanted, whatever the socket does meanwhile.
+    if (connstate == 2 || connstate == 3)
+        desconectar->setEnabled(true);
+    else if (state == Winsock::sckClosed)
+        desconectar->setEnabled(false);
     Shape2->setFillColor(state == Winsock::sckConnected ? vbGreen : vbRed);
     DoEvents();
 }

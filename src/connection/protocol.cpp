@@ -2,12 +2,16 @@
 
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "app/statefiles.h"
 #include "connection/pleaseupdate.h"
 #include "platform/resstrings.h"
+#include "platform/textfile.h"
 #include "platform/winsock.h"
+#include "queue/comandospool.h"
 #include "queue/dispatch.h"
 
 #include <QLocale>
+#include <QQueue>
 #include <QRegularExpression>
 #include <QTime>
 
@@ -30,14 +34,63 @@ QString trimspaces(const QString& text) {
 // The time of day with seconds, in the user's own format but without the
 // time zone the long format carries, e.g. 14:03:22.
 QString timeofday() {
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?\\s*"));
     QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.replace(QRegularExpression(QStringLiteral("\\s*\\(?t+\\)?\\s*")), QStringLiteral(" "));
+    format.replace(zone, QStringLiteral(" "));
     return QLocale::system().toString(QTime::currentTime(), format.trimmed());
+}
+
+bool isrejection(const QString& text) {
+    return text == QStringLiteral("ERR:1");
+}
+
+bool isversion(const QString& text) {
+    return text.left(8).toLower() == QStringLiteral("version:");
+}
+
+bool islink(const QString& text) {
+    return !isrejection(text) && !isversion(text);
+}
+
+// Messages read and not yet handled, oldest first.
+QQueue<QString> arrived;
+// A handler is taking messages from `arrived`: [0] outside a built-in
+// transfer, [1] inside one.
+bool draining[2] = {false, false};
+
+void handlemessage(quillharbor& form, const QString& text) {
+    // Login rejected: no more retries; the connection is left as it is.
+    if (isrejection(text)) {
+        form.msg->setForeColor(vbRed);
+        form.msg->setText(LoadResString(108));
+        connstate = 0;
+        form.reintentos->setEnabled(false);
+        return;
+    }
+
+    // The version the server expects, compared exactly.
+    if (isversion(text)) {
+        if (text != QStringLiteral("version:") + principal::appversion) pleaseupdate::Show();
+        return;
+    }
+
+    // Anything else is a link, already in spool.ini.
+    form.msg->setForeColor(vbBlack);
+    form.msg->setText(timeofday() + QLatin1Char(' ') + LoadResString(115));
+    comandospool::nextlinkfrom(comandospool::origin::filed);
+    dispatchlink(text);
 }
 
 } // namespace
 
 namespace protocol {
+
+QStringList waitinglinks() {
+    QStringList links;
+    for (const QString& text : arrived)
+        if (islink(text)) links << text;
+    return links;
+}
 
 QString loginline(const QString& user, const QString& password) {
     return QStringLiteral("0#") + trimspaces(user) + QLatin1Char(',') + trimspaces(password) +
@@ -47,27 +100,23 @@ QString loginline(const QString& user, const QString& password) {
 } // namespace protocol
 
 void quillharbor::alfa_DataArrival(qint64) {
-    // 1. One read is one message.
+    // One read is one message. A link is in spool.ini from this moment on,
+    // and every message waits its turn behind those read before it.
     const QString text = alfa->GetData();
-    DoEvents();
+    arrived.enqueue(text);
+    if (islink(text)) principal::spoolfile().append(platform::oneline(text));
 
-    // 2. Login rejected: no more retries; the connection is left as it is.
-    if (text == QStringLiteral("ERR:1")) {
-        msg->setForeColor(vbRed);
-        msg->setText(LoadResString(108));
-        connstate = 0;
-        reintentos->setEnabled(false);
-        return;
+    // The handler already at work takes it in turn, so the nesting stays
+    // bounded however fast messages come. The exception is a message that
+    // comes during a built-in transfer: it is handled at once (a link then
+    // waits at the end of the spool), with any read before it still waiting.
+    bool& busy = draining[bajando ? 1 : 0];
+    if (busy) return;
+    busy = true;
+    while (!arrived.isEmpty()) {
+        DoEvents();
+        if (arrived.isEmpty()) break; // taken during a transfer that ran meanwhile
+        handlemessage(*this, arrived.dequeue());
     }
-
-    // 3. The version the server expects, compared exactly.
-    if (text.left(8).toLower() == QStringLiteral("version:")) {
-        if (text != QStringLiteral("version:") + principal::appversion) pleaseupdate::Show();
-        return;
-    }
-
-    // 4. Anything else is a link.
-    msg->setForeColor(vbBlack);
-    msg->setText(timeofday() + QLatin1Char(' ') + LoadResString(115));
-    dispatchlink(text);
+    busy = false;
 }

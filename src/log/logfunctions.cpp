@@ -6,7 +6,6 @@
 #include "platform/textfile.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
 #include <QPlainTextEdit>
 
@@ -43,21 +42,24 @@ QString stamp() {
 
 void writelog(const QString& text, qint16 kind) {
     if (kind == 1) {
-        // A line that cannot be written is skipped: dispatch goes on regardless.
-        platform::appendtext(logpath(), stamp() + QStringLiteral(" : ") +
-                                            platform::LoadResString(127) + QStringLiteral(" : ") +
-                                            text + crlf);
+        // A line that cannot be written is skipped: dispatch goes on
+        // regardless. A line break inside the link is percent-encoded, so
+        // the link cannot start a line of its own. Links may carry access
+        // tokens: only the owner may read the log.
+        platform::appendtext(logpath(),
+                             stamp() + QStringLiteral(" : ") + platform::LoadResString(127) +
+                                 QStringLiteral(" : ") + platform::oneline(text) + crlf,
+                             true);
     }
     platform::DoEvents();
 }
 
 void clearlog(QPlainTextEdit* logfile) {
-    QFile file(logpath());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write((stamp() + QStringLiteral(" : ") + platform::LoadResString(128) + crlf + crlf)
-                       .toUtf8());
-        file.close();
-    }
+    // The clear line and an empty line; a file that cannot be written whole
+    // keeps its old content.
+    platform::writelines(
+        logpath(), {stamp() + QStringLiteral(" : ") + platform::LoadResString(128), QString()},
+        true);
     showlog(logfile);
 }
 

@@ -2,11 +2,11 @@
 
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/textfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace platform {
@@ -69,8 +69,6 @@ bool setautostart(const QString& name, const QString& command) {
 #else
     const QString entry = autostartentry(name);
     if (!QDir().mkpath(QFileInfo(entry).absolutePath())) return false;
-    QSaveFile file(entry);
-    if (!file.open(QIODevice::WriteOnly)) return false;
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=%1\n"
@@ -78,8 +76,7 @@ bool setautostart(const QString& name, const QString& command) {
                                         "Icon=quillharbor\n"
                                         "Terminal=false\n")
                              .arg(name, desktopexec(command));
-    file.write(text.toUtf8());
-    return file.commit();
+    return writewhole(entry, text.toUtf8());
 #endif
 }
 

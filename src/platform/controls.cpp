@@ -8,8 +8,15 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStorageInfo>
+#include <QTimer>
 
 namespace platform {
+
+namespace {
+// Rows added within this time of the last ones shown wait to be shown with
+// the next.
+constexpr qint64 burstms = 50;
+} // namespace
 
 QColor vbcolor(int value) {
     return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
@@ -25,15 +32,26 @@ Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
     // handlers yield (a download runs inside a status tick), and the ticks
     // must go on meanwhile. So each timeout only posts the tick, and the tick
     // runs from the event queue, where a nested yield can deliver the next.
-    connect(&timer, &QTimer::timeout, this, &Timer::Tick, Qt::QueuedConnection);
+    // A tick still queued when the timer is switched off is dropped: the
+    // program expects a switched-off timer to stay silent.
+    connect(&timer, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, period = switchedoff] {
+                if (period == switchedoff) emit Tick();
+            },
+            Qt::QueuedConnection);
+    });
     setEnabled(enabled);
 }
 
 void Timer::setEnabled(bool enabled) {
-    if (enabled && !timer.isActive())
+    if (enabled && !timer.isActive()) {
         timer.start();
-    else if (!enabled)
+    } else if (!enabled) {
         timer.stop();
+        ++switchedoff;
+    }
 }
 
 void Timer::setInterval(int ms) {
@@ -42,7 +60,12 @@ void Timer::setInterval(int ms) {
 
 TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {}
 
+void TextBox::setText(const QString& text) {
+    if (text != QLineEdit::text()) QLineEdit::setText(text);
+}
+
 void TextBox::setForeColor(int value) {
+    if (value == forecolor) return;
     forecolor = value;
     QPalette colours = palette();
     colours.setColor(QPalette::Text, vbcolor(value));
@@ -70,6 +93,13 @@ CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption,
 
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every row added makes the view lay out all its rows again: rows that
+    // come in a burst (thousands a second) are shown together, a few times a
+    // second, and all rows have one size, so a long list costs little more
+    // than a short one.
+    setUniformItemSizes(true);
+    showing.setSingleShot(true);
+    connect(&showing, &QTimer::timeout, this, &ListBox::showpending);
     // Only the user's own selections count as clicks.
     connect(this, &QListWidget::itemPressed, this, [this] { emit Click(); });
 }
@@ -81,22 +111,44 @@ void ListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 QString ListBox::List(int index) const {
+    if (index >= count() && index < ListCount()) return pending.at(index - count());
     const QListWidgetItem* entry = item(index);
     return entry ? entry->text() : QString();
 }
 
 bool ListBox::setList(int index, const QString& text) {
+    showpending();
     QListWidgetItem* entry = item(index);
     if (!entry) return false;
     entry->setText(text);
     return true;
 }
 
-void ListBox::AddItem(const QString& text) {
-    addItem(text);
+void ListBox::AddItem(const QString& text, int index) {
+    if (index >= 0 && index < ListCount()) {
+        showpending();
+        insertItem(index, text);
+        return;
+    }
+    pending.append(text);
+    if (showing.isActive()) return;
+    const qint64 since = sinceshown.isValid() ? sinceshown.elapsed() : burstms;
+    if (since >= burstms)
+        showpending();
+    else
+        showing.start(int(burstms - since));
+}
+
+void ListBox::showpending() {
+    showing.stop();
+    if (pending.isEmpty()) return;
+    insertItems(count(), pending);
+    pending.clear();
+    sinceshown.restart();
 }
 
 bool ListBox::RemoveItem(int index) {
+    showpending();
     if (index < 0 || index >= count()) return false;
     const bool selected = index == currentRow();
     delete takeItem(index);
@@ -106,12 +158,14 @@ bool ListBox::RemoveItem(int index) {
 
 QStringList ListBox::items() const {
     QStringList all;
+    all.reserve(ListCount());
     for (int row = 0; row < count(); ++row)
         all << item(row)->text();
-    return all;
+    return all + pending;
 }
 
 void ListBox::setListIndex(int index) {
+    showpending();
     if (index < 0 || index >= count()) {
         setCurrentRow(-1);
         clearSelection();

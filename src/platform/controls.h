@@ -5,6 +5,7 @@
 // "none"), so the rest of the code reads like the behaviour it implements.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,7 +30,8 @@ QColor vbcolor(int value);
 // Lets queued events run once (timer ticks, socket events, clicks).
 void DoEvents();
 
-// A timer with an Enabled switch: enabling a running timer keeps its schedule.
+// A timer with an Enabled switch: enabling a running timer keeps its
+// schedule; once switched off, no tick comes until it is switched on again.
 class Timer : public QObject {
     Q_OBJECT
   public:
@@ -43,15 +45,18 @@ class Timer : public QObject {
 
   private:
     QTimer timer;
+    quint64 switchedoff = 0; // times switched off: ticks posted before are void
 };
 
-// One-line text box whose text colour is a colour value.
+// One-line text box whose text colour is a colour value. Writing the text
+// or colour it already has changes nothing, and costs no redrawing.
 class TextBox : public QLineEdit {
     Q_OBJECT
   public:
     explicit TextBox(QWidget* parent);
     int ForeColor() const { return forecolor; }
     void setForeColor(int value);
+    void setText(const QString& text);
 
   private:
     int forecolor = vbBlack;
@@ -89,10 +94,11 @@ class ListBox : public QListWidget {
     Q_OBJECT
   public:
     explicit ListBox(QWidget* parent);
-    int ListCount() const { return count(); }
+    int ListCount() const { return count() + int(pending.size()); }
     QString List(int index) const; // "" for an index out of range
     bool setList(int index, const QString& text);
-    void AddItem(const QString& text);
+    // At the end, or as row `index` when that is a row.
+    void AddItem(const QString& text, int index = -1);
     bool RemoveItem(int index);
     QStringList items() const;
     int ListIndex() const { return currentRow(); }
@@ -102,6 +108,14 @@ class ListBox : public QListWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void showpending();
+
+    // Rows added at the end in a burst and not shown yet.
+    QStringList pending;
+    QTimer showing;
+    QElapsedTimer sinceshown;
 };
 
 // A directory list: shows the path's folders and the folders inside it;

@@ -1,5 +1,7 @@
 #include "platform/winsock.h"
 
+#include "platform/textfile.h"
+
 #include <QTcpSocket>
 
 namespace platform {
@@ -38,11 +40,11 @@ void Winsock::Close() {
 
 bool Winsock::SendData(const QString& text) {
     if (State() != sckConnected) return false;
-    return socket->write(text.toUtf8()) >= 0;
+    return socket->write(encodetext(text)) >= 0;
 }
 
 QString Winsock::GetData() {
-    return QString::fromUtf8(socket->readAll());
+    return decodetext(socket->readAll());
 }
 
 int Winsock::State() const {

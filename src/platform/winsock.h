@@ -9,7 +9,8 @@ namespace platform {
 // The TCP client the agent talks to its server through, in the terms of the
 // socket control it was designed around: Connect/Close/SendData/GetData, a
 // DataArrival notification and a State numbered 0 to 9. Text crosses the
-// wire as UTF-8 both ways.
+// wire as UTF-8 both ways; bytes that are not UTF-8 come in and go out
+// unchanged (see decodetext).
 class Winsock : public QObject {
     Q_OBJECT
   public:

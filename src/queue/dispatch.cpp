@@ -11,23 +11,24 @@
 
 void dispatchlink(const QString& link) {
     quillharbor& form = principal::mainwindow();
-    // Until this call is done with it, the link stays in spool.ini.
+    // Until this call is done with it, the link stays in spool.ini, and it
+    // keeps its place in line.
     comandospool::inflightlink holding(link);
 
-    // 1, 2. Every link is logged, before the decision.
-    platform::DoEvents();
+    // Every link is logged first, before the decision, and before events
+    // run: a transfer started meanwhile would have the links that come
+    // during it logged ahead of this one. The log lets events run after.
     logfunctions::writelog(link, 1);
 
     const QString scheme = link.left(7).toLower();
 
-    // 3. To whatever the desktop associates with the scheme.
+    // To whatever the desktop associates with the scheme.
     if (scheme == QLatin1String("ed2k://")) {
         platform::openlink(link);
         platform::DoEvents();
         return;
     }
 
-    // 4.
     if (scheme == QLatin1String("http://")) {
         if (form.Check1->Value() == 1) {
             // To the chosen manager at once, the link one whole argument:
@@ -37,15 +38,17 @@ void dispatchlink(const QString& link) {
                 platform::runprogram(regtools::dapath, {link});
             return;
         }
-        if (!form.bajando && form.Check1->Value() == 0) {
+        if (!form.bajando && form.Check1->Value() == 0 && holding.nextinline()) {
+            holding.fetching();
             descargas::httpdownload(link, form.downloaddir->Path() + platform::separator(),
                                     QString(), QString());
             return;
         }
-        // A transfer is running: wait in the spool, after every row already there.
-        form.spoollist->AddItem(link);
+        // A transfer is running, or links that came before this one still
+        // wait: it waits in the spool, behind them.
+        holding.waitinspool();
         return;
     }
 
-    // 5. Any other scheme has only been logged.
+    // Any other scheme has only been logged.
 }

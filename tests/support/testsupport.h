@@ -40,4 +40,9 @@ bool waitfor(const std::function<bool()>& condition, int ms = 5000);
 // Serves the event loop for `ms`.
 void pump(int ms);
 
+// Peak resident memory of this process in MiB, since its start or the last
+// reset (for the benchmarks).
+double peakrssmib();
+void resetpeakrss();
+
 } // namespace testsupport

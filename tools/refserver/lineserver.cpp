@@ -80,8 +80,10 @@ bool LineServer::configure(const QCommandLineParser& parser, QString* error) {
         return false;
     }
     setpause(ms);
-    if (!addaccounts(parser.values(QStringLiteral("account")), QStringLiteral("--account"), error))
-        return false;
+    QList<QByteArray> given;
+    for (const QString& entry : parser.values(QStringLiteral("account")))
+        given << entry.toUtf8();
+    if (!addaccounts(given, QStringLiteral("--account"), error)) return false;
     if (parser.isSet(QStringLiteral("accounts"))) {
         const QString name = parser.value(QStringLiteral("accounts"));
         QFile file(name);
@@ -89,10 +91,10 @@ bool LineServer::configure(const QCommandLineParser& parser, QString* error) {
             *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
             return false;
         }
-        QStringList lines;
+        QList<QByteArray> lines;
         for (QByteArray line : file.readAll().split('\n')) {
             if (line.endsWith('\r')) line.chop(1);
-            if (!line.isEmpty()) lines << QString::fromUtf8(line);
+            if (!line.isEmpty()) lines << line;
         }
         if (!addaccounts(lines, name, error)) return false;
     }
@@ -115,11 +117,12 @@ bool LineServer::configure(const QCommandLineParser& parser, QString* error) {
     return true;
 }
 
-bool LineServer::addaccounts(const QStringList& entries, const QString& origin, QString* error) {
-    for (const QString& entry : entries) {
-        const qsizetype colon = entry.indexOf(QLatin1Char(':'));
+bool LineServer::addaccounts(const QList<QByteArray>& entries, const QString& origin,
+                             QString* error) {
+    for (const QByteArray& entry : entries) {
+        const qsizetype colon = entry.indexOf(':');
         if (colon < 0) {
-            *error = QStringLiteral("%1: \"%2\" is not user:password").arg(origin, entry);
+            *error = QStringLiteral("%1: \"%2\" is not user:password").arg(origin, escaped(entry));
             return false;
         }
         addaccount(entry.left(colon), entry.mid(colon + 1));
@@ -139,8 +142,8 @@ QString LineServer::errorString() const {
     return server->errorString();
 }
 
-void LineServer::addaccount(const QString& user, const QString& password) {
-    accounts.append({user.toUtf8(), password.toUtf8()});
+void LineServer::addaccount(const QByteArray& user, const QByteArray& password) {
+    accounts.append({user, password});
 }
 
 void LineServer::setversion(const QString& text) {
@@ -168,6 +171,13 @@ void LineServer::dropall() {
         socket->disconnectFromHost();
 }
 
+int LineServer::queued() const {
+    int count = 0;
+    for (const Agent& agent : agents)
+        count += int(agent.outbox.size());
+    return count;
+}
+
 int LineServer::loggedin() const {
     int count = 0;
     for (const Agent& agent : agents)
@@ -177,6 +187,8 @@ int LineServer::loggedin() const {
 
 void LineServer::accept() {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
+        // Each message goes out at once, not held back to join the next.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         agents.insert(socket, Agent());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readfrom(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {

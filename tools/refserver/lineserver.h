@@ -34,7 +34,8 @@ class LineServer : public QObject {
     quint16 port() const;
     QString errorString() const;
 
-    void addaccount(const QString& user, const QString& password);
+    // Names and passwords are bytes, as they travel.
+    void addaccount(const QByteArray& user, const QByteArray& password);
     // Sent as "version:" + text right after every accepted login; "" for none.
     void setversion(const QString& text);
     // Milliseconds between two messages to the same agent; 0 sends at once.
@@ -46,6 +47,8 @@ class LineServer : public QObject {
     void dropall();
 
     int connections() const { return int(agents.size()); }
+    // Messages queued for agents and not yet sent.
+    int queued() const;
     int loggedin() const;
     // Every login line received, in order, exactly as it came (with its line end).
     QList<QByteArray> logins() const { return received; }
@@ -69,7 +72,7 @@ class LineServer : public QObject {
     void readstdin();
     void sendline(QByteArray message);
     void finish();
-    bool addaccounts(const QStringList& entries, const QString& origin, QString* error);
+    bool addaccounts(const QList<QByteArray>& entries, const QString& origin, QString* error);
     void print(const QString& text) const;
 
     QTcpServer* server;
