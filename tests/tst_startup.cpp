@@ -182,6 +182,7 @@ class Startup : public QObject {
         spool.setFocus();
         QTest::keyClick(&spool, Qt::Key_Delete); // no row chosen: the button is off, so is the key
         QCOMPARE(spool.ListCount(), 3);
+        QTRY_COMPARE(spool.count(), 3); // rows read in a burst show together
         QTest::mouseClick(spool.viewport(), Qt::LeftButton, {},
                           spool.visualItemRect(spool.item(1)).center());
         QVERIFY(form->scancel->isEnabled());
@@ -189,7 +190,7 @@ class Startup : public QObject {
         QTest::keyClick(&spool, Qt::Key_Delete);
         QCOMPARE(spool.items(), QStringList({"http://h/1", "http://h/3"}));
         QVERIFY(!form->scancel->isEnabled());
-        QCOMPARE(folder.read("spool.ini"), "http://h/1\r\nhttp://h/3\r\n");
+        QTRY_COMPARE(folder.read("spool.ini"), "http://h/1\r\nhttp://h/3\r\n");
         QTest::keyClick(&spool, Qt::Key_Down);
         QTest::keyClick(&spool, Qt::Key_Backspace);
         QCOMPARE(spool.ListCount(), 1);
