@@ -49,19 +49,21 @@ int revision() {
     return QH_VERSION_REVISION;
 }
 
+// Built once, before anything else runs.
 QString appversion = versiontext();
+
+QString programname() {
+    return QStringLiteral("Quillharbor ") + versiontext();
+}
+
 qint16 connstate = 0;
 qint16 umsgflag = 0;
 
 void Main() {
-    // The version text, before anything else.
-    appversion = versiontext();
-
     // The caption; touching the window creates it, hidden.
     if (!hasmainwindow()) new quillharbor;
     quillharbor& form = mainwindow();
-    form.setWindowTitle(
-        QStringLiteral("Quillharbor %1.%2.%3").arg(major()).arg(minor()).arg(revision()));
+    form.setWindowTitle(programname());
 
     // Captions and hints from the string table, in this order.
     caption(form.conectar, 101);

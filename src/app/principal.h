@@ -12,6 +12,8 @@ int major();
 int minor();
 int revision();
 extern QString appversion;
+// "Quillharbor " and the version: the window's caption and the tray's tip.
+QString programname();
 
 // What the user wants of the connection: 0 none, 3 wanted but not logged
 // in, 2 logged in.

@@ -1,8 +1,8 @@
 #pragma once
-// Small stand-ins for the window controls the program was designed around:
-// each offers the few properties the program reads and writes, in the same
-// terms (colour values 0x00BBGGRR, tick values 0/1, list indexes with -1 for
-// "none"), so the rest of the code reads like the behaviour it implements.
+// The window's controls, each with the few properties the program reads and
+// writes, in the program's own terms: colour values 0x00BBGGRR, tick values
+// 0/1, list indexes with -1 for "none", timers with an Enabled switch. The
+// reactions can then say what they do without Qt's vocabulary in the way.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -148,7 +148,7 @@ class DriveListBox : public QComboBox {
 
 // A progress bar whose maximum and value are byte counts of any size; the
 // bar itself works in a fixed range and scales. A value above the maximum is
-// refused, as the original control did.
+// refused (false): the downloader takes that as a body longer than announced.
 class ProgressBar : public QProgressBar {
     Q_OBJECT
   public:

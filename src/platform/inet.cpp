@@ -1,5 +1,7 @@
 #include "platform/inet.h"
 
+#include "platform/textfile.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QNetworkAccessManager>
@@ -56,7 +58,8 @@ Inet::~Inet() {
 
 bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     Cancel();
-    QUrl url(URL, QUrl::TolerantMode);
+    // Bytes of the link that were no UTF-8 are asked for as those bytes.
+    QUrl url(percentbytes(URL), QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (operation.compare(QLatin1String("GET"), Qt::CaseInsensitive) != 0 || !url.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
@@ -206,6 +209,8 @@ void Inet::fillbuffer() {
         end -= start;
         start = 0;
     }
+    // Reading an empty reply would still wake Qt's network thread.
+    if (reply->bytesAvailable() <= 0) return;
     const qint64 got = reply->read(buffer.data() + end, buffer.size() - end);
     if (got > 0) end += got;
 }

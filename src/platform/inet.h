@@ -16,10 +16,11 @@ class QTimer;
 
 namespace platform {
 
-// The HTTP client of the built-in downloader, offering the seven operations
-// the downloader was designed around: the URL and credentials (members),
-// Execute, StillExecuting, GetHeader (the block or one header), GetChunk and
-// Cancel. Operations that can fail answer std::nullopt or false.
+// The HTTP client of the built-in downloader: the URL and credentials
+// (members), then Execute, StillExecuting, GetHeader (the block or one
+// header), GetChunk and Cancel, the steps the downloader takes one by one
+// while it serves the event loop in between. Operations that can fail
+// answer std::nullopt or false.
 //
 // The body is read through a bounded buffer, never held whole. A body that
 // ends early, whether the server closed the connection or no byte came for

@@ -91,6 +91,10 @@ QByteArray filebytes(const QStringList& lines) {
 } // namespace
 
 QString decodetext(const QByteArray& bytes) {
+#ifdef Q_OS_WIN
+    // Windows programs exchange 8-bit text in the system's ANSI code page.
+    return QString::fromLocal8Bit(bytes);
+#endif
     if (bytes.isValidUtf8()) return QString::fromUtf8(bytes);
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
     const qsizetype size = bytes.size();
@@ -115,6 +119,9 @@ QString decodetext(const QByteArray& bytes) {
 }
 
 QByteArray encodetext(const QString& text) {
+#ifdef Q_OS_WIN
+    return text.toLocal8Bit();
+#endif
     qsizetype first = 0;
     while (first < text.size() && !standin(text.at(first).unicode()))
         ++first;
@@ -132,6 +139,21 @@ QByteArray encodetext(const QString& text) {
     }
     bytes += QStringView(text).mid(run).toUtf8();
     return bytes;
+}
+
+QString percentbytes(const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const char16_t c = text.at(at).unicode();
+        const bool paired = at > 0 && QChar::isHighSurrogate(text.at(at - 1).unicode());
+        if (standin(c) && !paired)
+            escaped += QLatin1Char('%') +
+                       QString::number(c - standinbase, 16).toUpper().rightJustified(2, u'0');
+        else
+            escaped += QChar(c);
+    }
+    return escaped;
 }
 
 QString oneline(const QString& text) {

@@ -14,11 +14,17 @@
 // this system) is read as such, and every other byte is kept as a stand-in
 // character (U+DC80 to U+DCFF, which no valid text holds) that is written
 // back as that same byte. A file or a server message in another 8-bit
-// encoding therefore comes back, and goes on, byte for byte.
+// encoding therefore comes back, and goes on, byte for byte. On Windows the
+// 8-bit encoding is the system's ANSI code page instead.
 namespace platform {
 
+// The state files' and the server's bytes as text, and back.
 QString decodetext(const QByteArray& bytes);
 QByteArray encodetext(const QString& text);
+
+// `text` with each stand-in for a byte that was not UTF-8 written "%XX", as
+// such a byte stands in a URL.
+QString percentbytes(const QString& text);
 
 // `text` with CR and LF percent-encoded ("%0D", "%0A"): one line in a file,
 // and for a link the same URL.

@@ -7,10 +7,10 @@
 class QSystemTrayIcon;
 class QWidget;
 
-// The notification-area (tray) icon, in the terms of the shell call the
-// program was designed around: one record names the icon by its window and
-// id, and mouse activity over the icon comes back as the mouse message it
-// stands for.
+// The notification-area (tray) icon: one record names the icon by its window
+// and id (so adding it twice keeps one icon, and removing it needs only the
+// name), and mouse activity over the icon comes back as a mouse message
+// number, which the window's reaction sorts out.
 namespace platform {
 
 constexpr int NIM_ADD = 0;

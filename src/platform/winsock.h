@@ -6,9 +6,10 @@ class QTcpSocket;
 
 namespace platform {
 
-// The TCP client the agent talks to its server through, in the terms of the
-// socket control it was designed around: Connect/Close/SendData/GetData, a
-// DataArrival notification and a State numbered 0 to 9. Text crosses the
+// The TCP client the agent talks to its server through: Connect, Close,
+// SendData, GetData, a DataArrival notification, and a State numbered 0 to 9
+// that the status poll reads twice a second (8 and 9, a drop or a failure,
+// hold until Close, so a poll cannot miss them). Text crosses the
 // wire as UTF-8 both ways; bytes that are not UTF-8 come in and go out
 // unchanged (see decodetext).
 class Winsock : public QObject {

@@ -24,9 +24,7 @@ platform::NotifyIconData makeicondata(QWidget* window, int id, int flags,
 }
 
 QString tooltip() {
-    return QStringLiteral("Quillharbor ") + QString::number(principal::major()) + QLatin1Char('.') +
-           QString::number(principal::minor()) + QLatin1Char('.') +
-           QString::number(principal::revision());
+    return principal::programname();
 }
 
 bool hidesonminimise() {

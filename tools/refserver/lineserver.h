@@ -11,8 +11,8 @@ class QTcpServer;
 class QTcpSocket;
 
 // The authentication server's side of the line protocol: accepts agents on
-// 127.0.0.1, checks each login line ("0#user,password#" CR LF) against its
-// accounts, answers a wrong one with "ERR:1" and keeps the connection open,
+// the loopback address, checks each login line ("0#user,password#" CR LF)
+// against its accounts, answers a wrong one with "ERR:1" and keeps the connection open,
 // may send a version line after a login, and sends messages to every
 // logged-in agent. The protocol has no framing, so messages to one agent are
 // spaced by a pause to reach it in reads of their own. Run as a program, it
