@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzagent::write(QStringLiteral("spool.ini"), data, size);
     principal::readspool();
-    fuzzagent::window().spoollist->clear();
+    platform::ListBox& list = *fuzzagent::window().spoollist;
+    while (list.ListCount() > 0)
+        list.RemoveItem(0);
     return 0;
 }
