@@ -5,6 +5,7 @@
 //   bench_download [size in MiB, default 1024]
 #include "app/quillharbor.h"
 #include "download/descargas.h"
+#include "peakmemory.h"
 #include "support/nginx.h"
 #include "support/testsupport.h"
 
@@ -106,12 +107,12 @@ int main(int argc, char* argv[]) {
     auto window = testsupport::freshwindow();
     window->Show();
     testsupport::pump(200);
-    testsupport::resetpeakrss();
-    const double before = testsupport::peakrssmib();
+    bench::resetpeakrss();
+    const double before = bench::peakrssmib();
     clock.start();
     descargas::httpdownload(url, agentdir + QLatin1Char('/'), QString(), QString());
     const double agentseconds = double(clock.nsecsElapsed()) / 1e9;
-    const double peak = testsupport::peakrssmib();
+    const double peak = bench::peakrssmib();
     const bool agentok =
         samefile(agentdir + QLatin1Char('/') + name, served + QLatin1Char('/') + name);
 

@@ -1,7 +1,9 @@
 // The progress display's texts: sizes, times, path parts and digit masks
-// from any numbers and any texts.
+// from any numbers and any texts; and any bytes read as text and written
+// back are the same bytes.
 #include "download/descargas.h"
 #include "download/formatmask.h"
+#include "platform/textfile.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -20,6 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (platform::encodetext(platform::decodetext(bytes)) != bytes) std::abort();
     FuzzedDataProvider input(data, size);
     const double value = input.ConsumeFloatingPoint<double>();
     const float seconds = input.ConsumeFloatingPoint<float>();

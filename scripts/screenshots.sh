@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Remakes the pictures of the main window in docs/: the start-up test, run on
-# a virtual X display, shows a demo download in English and in Spanish and
+# Remakes the pictures of the main window in docs/: the screenshots tool, run
+# on a virtual X display, shows a demo download in English and in Spanish and
 # keeps a picture of each.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,11 +8,11 @@ build=${QUILLHARBOR_BUILD_DIR:-$top/build}
 
 bash "$top/scripts/bootstrap.sh"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --parallel --target tst_startup
-rm -f "$build"/tests/screenshots/xcb-demo-*.png
-(cd "$build" && ctest -R '^tst_startup_xvfb$' --output-on-failure </dev/null)
+cmake --build "$build" --parallel --target screenshots
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
 mkdir -p "$top/docs"
-for language in en es; do
-  cp "$build/tests/screenshots/xcb-demo-$language.png" "$top/docs/quillharbor-$language.png"
-  echo "docs/quillharbor-$language.png"
-done
+# A fixed English locale and a home of its own, as for the tests.
+HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home LANG=en_US.UTF-8 \
+  LC_ALL=en_US.UTF-8 LANGUAGE=en_US QT_QPA_PLATFORM=xcb \
+  xvfb-run -a "$build/tests/quillharbor-screenshots" "$top/docs"

@@ -1,19 +1,39 @@
-// Connect, login, the status poll and reconnection, against a line server
-// over loopback.
+// Connect, login, the status poll and reconnection against a line server
+// over loopback; the login line and each kind of server message; and the
+// socket and timer controls the connection rests on.
 #include "app/principal.h"
+#include "connection/pleaseupdate.h"
+#include "connection/protocol.h"
+#include "platform/controls.h"
 #include "platform/resstrings.h"
+#include "platform/shell.h"
+#include "platform/textfile.h"
 #include "platform/winsock.h"
 #include "support/agentsession.h"
 #include "support/stalllistener.h"
+#include "support/urlcatcher.h"
 
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
 using namespace testsupport;
-using platform::LoadResString;
-using platform::Winsock;
+using namespace platform;
 using principal::connstate;
+
+namespace {
+// Sends one message and waits until the agent has handled it.
+bool deliver(AgentSession& s, const QByteArray& message) {
+    int handled = 0;
+    // Connected after the window's own reaction, so this runs once it is done.
+    auto counting = QObject::connect(s.form->alfa, &Winsock::DataArrival, [&] { ++handled; });
+    s.server.send(message);
+    const bool done = waitfor([&] { return handled > 0; });
+    QObject::disconnect(counting);
+    return done;
+}
+} // namespace
 
 class tst_connection : public QObject {
     Q_OBJECT
@@ -22,7 +42,7 @@ class tst_connection : public QObject {
         AgentSession s;
         s.connectas(QString(), QString());
         QVERIFY(s.showing(106));
-        QCOMPARE(s.form->msg->ForeColor(), platform::vbRed);
+        QCOMPARE(s.form->msg->ForeColor(), vbRed);
         QCOMPARE(s.form->focusWidget(), s.form->usuario);
         s.connectas("alice", QString());
         QVERIFY(s.showing(110));
@@ -37,22 +57,38 @@ class tst_connection : public QObject {
         QCOMPARE(principal::umsgflag, qint16(0));
     }
 
-    void loginbuttonsanddisconnect() {
+    // Logged in; Enter in the password box logs in again on the same
+    // connection; a drop is noticed at the next poll and the retry logs in
+    // again; Disconnect closes and stops everything.
+    void loginanddrop() {
         AgentSession s;
         s.form->alfa->RemoteHost = QStringLiteral("localhost"); // the build's default host
+        s.form->reintentos->setInterval(300);
         QVERIFY(s.login());
         QVERIFY(s.shown(109) && s.showing(107));
-        QCOMPARE(s.form->msg->ForeColor(), platform::vbBlack);
+        QCOMPARE(s.form->msg->ForeColor(), vbBlack);
         QCOMPARE(principal::umsgflag, qint16(1));
         QVERIFY(s.reaches("connstate 2, socket 7, green, disconnect"));
-        QVERIFY(waitfor([&] { return s.server.loggedin() == 1; }));
-
-        // Enter in the password box while connected: the same connection logs in again.
         QTest::keyClick(s.form->password, Qt::Key_Return);
         QVERIFY(waitfor([&] { return s.server.logins().size() == 2 && connstate == 2; }));
-        QCOMPARE(s.server.logins(), QList<QByteArray>(2, "0#alice,secret#\r\n"));
         QVERIFY(s.reaches("connstate 2, socket 7, green, disconnect"));
 
+        int ticks = 0;
+        connect(s.form->statustimer, &Timer::Tick, [&] { ++ticks; });
+        s.server.dropall();
+        QVERIFY(waitfor([&] { return s.form->alfa->State() != Winsock::sckConnected; }));
+        ticks = 0;
+        QVERIFY(waitfor([&] { return s.showing(113); }));
+        QVERIFY2(ticks <= 2, qPrintable(QString::number(ticks)));
+        QCOMPARE(s.form->msg->ForeColor(), vbRed);
+        QCOMPARE(connstate, qint16(3));
+        QVERIFY(s.form->reintentos->Enabled());
+        QVERIFY(waitfor([&] { return s.server.logins().size() == 3 && connstate == 2; }, 20000));
+        QVERIFY(s.shown(114));
+        QCOMPARE(s.server.logins(), QList<QByteArray>(3, "0#alice,secret#\r\n"));
+        QVERIFY(s.reaches("connstate 2, socket 7, green, disconnect"));
+
+        s.texts.clear();
         s.form->desconectar->click();
         QVERIFY(s.state().startsWith("connstate 0, socket 0,"));
         QVERIFY(s.form->CancelSearch);
@@ -61,25 +97,46 @@ class tst_connection : public QObject {
         QVERIFY(!s.shown(113));
     }
 
-    void dropnoticedandreconnected() {
+    // Each poll while connecting adds a dot. The poll that finds the socket
+    // connected sends the login line and lets events run: a Disconnect
+    // clicked meanwhile stands.
+    void polls_data() {
+        QTest::addColumn<bool>("connects"); // or stays connecting
+        QTest::addColumn<bool>("disconnect");
+        QTest::addColumn<QString>("after"); // two polls
+        QTest::newRow("connecting") << false << false
+                                    << "connstate 3, socket 6, red, connect, disconnect: "
+                                       "Connecting.... . .";
+        QTest::newRow("logged in")
+            << true << false << "connstate 2, socket 7, green, disconnect: Connected !!";
+        QTest::newRow("Disconnect during the yield")
+            << true << true << "connstate 0, socket 0, red, connect: Connecting....";
+    }
+    void polls() {
+        QFETCH(bool, connects);
+        QFETCH(bool, disconnect);
+        QFETCH(QString, after);
         AgentSession s;
-        QVERIFY(s.login());
-        s.form->reintentos->setInterval(300);
-        int ticks = 0;
-        connect(s.form->statustimer, &platform::Timer::Tick, [&] { ++ticks; });
-        s.server.dropall();
-        QVERIFY(waitfor([&] { return s.form->alfa->State() != Winsock::sckConnected; }));
-        ticks = 0;
-        QVERIFY(waitfor([&] { return s.showing(113); }));
-        QVERIFY2(ticks <= 2, qPrintable(QString::number(ticks)));
-        QCOMPARE(s.form->msg->ForeColor(), platform::vbRed);
-        QCOMPARE(connstate, qint16(3));
-        QVERIFY(s.form->reintentos->Enabled());
-
-        QVERIFY(waitfor([&] { return s.server.logins().size() == 2 && connstate == 2; }, 20000));
-        QVERIFY(s.shown(114));
-        QCOMPARE(s.server.logins().last(), QByteArray("0#alice,secret#\r\n"));
-        QVERIFY(s.reaches("connstate 2, socket 7, green, disconnect"));
+        StallListener stall;
+        s.form->statustimer->setEnabled(false); // the test polls
+        if (!connects) s.form->alfa->RemotePort = stall.port();
+        s.form->usuario->setText("alice");
+        s.form->password->setText("secret");
+        connstate = 3;
+        // While a host name is looked up a poll has nothing to do.
+        Winsock looking;
+        looking.RemoteHost = QStringLiteral("quillharbor-test.invalid");
+        QVERIFY(looking.Connect());
+        QCOMPARE(looking.State(), int(Winsock::sckResolvingHost));
+        s.form->statuspoll(looking);
+        s.form->msg->setText(LoadResString(109));
+        QVERIFY(s.form->alfa->Connect());
+        const int state = connects ? Winsock::sckConnected : Winsock::sckConnecting;
+        QVERIFY(waitfor([&] { return s.form->alfa->State() == state; }));
+        if (disconnect) QTimer::singleShot(0, s.form->desconectar, &QPushButton::click);
+        s.form->statuspoll(*s.form->alfa);
+        s.form->statuspoll(*s.form->alfa);
+        QCOMPARE(s.state() + ": " + s.form->msg->text(), after);
     }
 
     void unreachableretriesuntildisconnect_data() {
@@ -103,7 +160,7 @@ class tst_connection : public QObject {
         s.form->alfa->RemoteHost = host;
         s.form->alfa->RemotePort = closer.serverPort();
         // Longer than two polls, so that each failed attempt shows.
-        s.form->reintentos->setInterval(1200);
+        s.form->reintentos->setInterval(300);
 
         s.connectas("alice", "secret");
         // One whole turn of the cycle: 113, 114, 113 again.
@@ -116,84 +173,129 @@ class tst_connection : public QObject {
         // Disconnect, still available, is what stops the attempts.
         s.form->desconectar->click();
         s.texts.clear();
-        pump(1500); // longer than the retry interval
+        pump(600); // longer than the retry interval
         QVERIFY(!s.shown(113) && !s.shown(114));
         QVERIFY(s.state().startsWith("connstate 0, socket 0,"));
     }
 
+    // Rejected: connected but not logged in, so no poll logs in again, and a
+    // later drop brings no retry.
     void rejectedloginkeepsconnection() {
         AgentSession s;
         s.form->reintentos->setInterval(300);
         s.connectas("alice", "wrong");
         QVERIFY(waitfor([&] { return s.showing(108); }));
-        QCOMPARE(s.form->msg->ForeColor(), platform::vbRed);
+        QCOMPARE(s.form->msg->ForeColor(), vbRed);
         QVERIFY(s.reaches("connstate 0, socket 7, green, disconnect"));
-        pump(1200);
+        pump(500);
         QVERIFY(s.showing(108));
         QCOMPARE(s.server.connections(), 1);
         QCOMPARE(s.state(), "connstate 0, socket 7, green, disconnect");
 
-        // A later drop brings no retry: nobody wants the connection any more.
         s.server.dropall();
         QVERIFY(s.reaches("connstate 0, socket 0, red, connect"));
-        pump(1000);
+        pump(500);
         QVERIFY(!s.shown(113));
         QCOMPARE(s.server.logins().size(), 1);
     }
 
-    void connectingstate() {
-        AgentSession s;
-        StallListener stall;
-        s.form->alfa->RemotePort = stall.port();
-        s.connectas("alice", "secret");
-        const QString dots = LoadResString(109) + " . .";
-        QVERIFY(waitfor([&] { return s.form->msg->text().startsWith(dots); }));
-        QVERIFY(QString(s.form->msg->text()).remove(LoadResString(109)).remove(" .").isEmpty());
-        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect, disconnect");
-
-        // A second Connect while connecting is refused by the socket, harmlessly.
-        QVERIFY(!s.form->alfa->Connect());
-        s.form->conectar->click();
-        QCOMPARE(s.state(), "connstate 3, socket 6, red, connect, disconnect");
-        QVERIFY(waitfor([&] { return s.form->msg->text().startsWith(dots); }));
+    // Spaces are trimmed, nothing else; non-ASCII goes out as UTF-8.
+    void loginline_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
+        QTest::addColumn<QByteArray>("line");
+        const std::tuple<const char*, QString, QString, QByteArray> cases[] = {
+            {"spaces trimmed", "  alice ", " secret  ", "0#alice,secret#\r\n"},
+            {"tabs kept", "\talice", "secret\t ", "0#\talice,secret\t#\r\n"},
+            {"empty user after trimming", "   ", "pw", "0#,pw#\r\n"},
+            {"separators unescaped", "a,b#", "#c,d", "0#a,b#,#c,d#\r\n"},
+            {"non-ASCII as UTF-8", QStringLiteral("ñandú"), QStringLiteral("€"),
+             "0#\xc3\xb1\x61nd\xc3\xba,\xe2\x82\xac#\r\n"}};
+        for (const auto& [name, user, pass, line] : cases)
+            QTest::newRow(name) << user << pass << line;
+    }
+    void loginline() {
+        QFETCH(QString, user);
+        QFETCH(QString, pass);
+        QFETCH(QByteArray, line);
+        QCOMPARE(encodetext(protocol::loginline(user, pass)), line);
     }
 
-    void connectedwithoutlogin() {
-        AgentSession s;
-        s.form->alfa->Connect();
-        QVERIFY(s.reaches("connstate 0, socket 7, green, disconnect"));
-        pump(600);
-        QVERIFY(s.server.logins().isEmpty());
-        QCOMPARE(connstate, qint16(0));
-    }
-
-    // Links that come during a transfer, faster than they are handled, are
-    // each handled once, at once, in the order they came: into the spool and
-    // the log. A message may still reach the agent joined to the next (the
-    // protocol has no framing), so the texts are compared end to end.
-    void burstduringatransferkeepsitsorder() {
+    // Links are shown and logged in the order they came; whatever the bytes,
+    // the agent neither fails nor stops listening; only the exact "ERR:1" is
+    // a rejection. Messages may reach it joined (the protocol has no
+    // framing), so the flood is compared end to end.
+    void messages() {
         AgentSession s;
         QVERIFY(s.login());
-        s.form->bajando = true;
-        s.server.setpause(1);
-        QString sent;
+        const QByteArray link = "FTP://127.0.0.1/quillharbor-test/file.bin";
+        QVERIFY(deliver(s, link));
+        const QRegularExpression linkshown(QStringLiteral("^\\d{1,2}\\D\\d\\d\\D\\d\\d.* ") +
+                                           QRegularExpression::escape(LoadResString(115)) + "$");
+        QVERIFY2(linkshown.match(s.form->msg->text()).hasMatch(), qPrintable(s.form->msg->text()));
+        QCOMPARE(s.form->msg->ForeColor(), vbBlack);
+        for (const QByteArray& odd :
+             {QByteArray("nul\0inside\0", 11), QByteArray("\xff\xfe\xc3(invalid \xe2\x82"),
+              QByteArray(1024 * 1024, 'a')})
+            QVERIFY(deliver(s, odd));
+        QString flood;
         for (int i = 0; i < 300; ++i) {
-            const QString link = QString("http://h/%1").arg(i);
-            s.server.send(link.toUtf8());
-            sent += link;
+            s.server.send("flood " + QByteArray::number(i));
+            flood += "flood " + QString::number(i);
         }
-        const auto logged = [&] {
-            QString links;
-            for (const QByteArray& line : s.folder.read("log.txt").split('\n'))
-                links += QString::fromUtf8(line.mid(line.indexOf(" : Download : ") + 14)).trimmed();
-            return links;
-        };
-        QVERIFY(waitfor([&] { return logged().size() >= sent.size(); }, 30000));
-        QCOMPARE(logged(), sent);
-        QCOMPARE(s.form->spoollist->items().join(QString()), sent);
-        QVERIFY(waitfor([&] { return s.folder.read("spool.ini").size() > sent.size(); }));
-        QCOMPARE(QString::fromUtf8(s.folder.read("spool.ini")).remove("\r\n"), sent);
-        s.form->bajando = false;
+        const auto logged = [&] { return loggedlinks(s.folder.read("log.txt")).join(QString()); };
+        QVERIFY(waitfor([&] { return logged().endsWith(flood); }, 20000));
+        QVERIFY(logged().startsWith(link));
+        QVERIFY(s.form->alfa->GetData().isEmpty());
+        s.form->alfa_DataArrival(0); // nothing waiting
+
+        QVERIFY(deliver(s, "ERR:1\r\n"));
+        QVERIFY(deliver(s, "err:1"));
+        QVERIFY(linkshown.match(s.form->msg->text()).hasMatch());
+        QCOMPARE(connstate, qint16(2));
+        QVERIFY(deliver(s, "ERR:1"));
+        QVERIFY(s.showing(108));
+        QCOMPARE(connstate, qint16(0));
+        QCOMPARE(s.form->alfa->State(), int(Winsock::sckConnected));
+    }
+
+    // Only the exact version line matches; a mismatch brings the one window.
+    void versions() {
+        AgentSession s;
+        QVERIFY(s.login());
+        s.form->msg->clear();
+        QVERIFY(deliver(s, "version:0.9.9"));
+        QVERIFY(!pleaseupdate::instance());
+        for (const char* mismatch : {"Version:0.9.9", "version:0.9.9\r\n", "VERSION:1.0.0",
+                                     "version:0.9.9http://127.0.0.1/not-fetched"}) {
+            QVERIFY(deliver(s, mismatch));
+            QVERIFY2(pleaseupdate::instance(), mismatch);
+            pleaseupdate::instance()->close();
+            QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
+        }
+        QVERIFY(s.form->msg->text().isEmpty()); // none was taken for a link
+
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(deliver(s, "version:9.9." + QByteArray::number(i)));
+        int windows = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            windows += qobject_cast<noticewindow*>(widget) && widget->isVisible() ? 1 : 0;
+        QCOMPARE(windows, 1);
+        noticewindow* window = pleaseupdate::instance();
+        QCOMPARE(window->windowTitle(), LoadResString(105));
+        QCOMPARE(window->msg->text(), LoadResString(120));
+        QCOMPARE(window->closewin->text(), LoadResString(119));
+        QVERIFY(deliver(s, "version:0.9.9")); // a matching line leaves it open
+        QCOMPARE(pleaseupdate::instance(), window);
+        {
+            UrlCatcher browser("http");
+            QTest::mouseClick(window->Label1, Qt::LeftButton);
+            QTest::mouseClick(window->Label1, Qt::LeftButton);
+            QCOMPARE(browser.opened, QList<QUrl>(2, QUrl(website())));
+        }
+        window->closewin->click();
+        QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
+        QCOMPARE(connstate, qint16(2));
     }
 
     // The socket control alone. A message that comes while the handler of the
@@ -241,6 +343,55 @@ class tst_connection : public QObject {
             server.close();
             QVERIFY(socket.Connect());
         }
+    }
+
+    // Timer ticks go on while a handler yields (a download runs inside a
+    // status tick); a tick already due when the timer is switched off does
+    // not come. The bar takes any range and refuses values outside it; the
+    // list keeps its selection on the same entry.
+    void controls() {
+        Timer timer(20, false, nullptr);
+        int ticks = 0, depth = 0, deepest = 0;
+        connect(&timer, &Timer::Tick, [&] {
+            deepest = std::max(deepest, ++depth);
+            if (++ticks == 1) pump(300);
+            --depth;
+        });
+        timer.setEnabled(true);
+        QVERIFY(waitfor([&] { return ticks >= 5 && depth == 0; }));
+        QVERIFY(deepest >= 2);
+        timer.setInterval(1);
+        const int before = ticks;
+        for (int round = 0; round < 20; ++round) {
+            timer.setEnabled(true);
+            QThread::msleep(5);
+            QCoreApplication::processEvents(); // the overdue timeout queues a tick
+            const int queued = ticks;
+            timer.setEnabled(false);
+            pump(10);
+            QCOMPARE(ticks, queued);
+        }
+        QVERIFY(ticks - before < 20); // some rounds had a tick queued at the switch-off
+
+        ProgressBar bar(nullptr);
+        QVERIFY(bar.setMax(5.0 * 1024 * 1024 * 1024)); // beyond 32 bits
+        QVERIFY(bar.setValue(2.5 * 1024 * 1024 * 1024));
+        QCOMPARE(bar.value(), 5000);
+        QVERIFY(!bar.setValue(6.0 * 1024 * 1024 * 1024) && !bar.setMax(0));
+        QCOMPARE(bar.Value(), 2.5 * 1024 * 1024 * 1024);
+
+        ListBox list(nullptr);
+        for (const char* row : {"a", "b", "c"})
+            list.AddItem(row);
+        QCOMPARE(list.List(2), "c"); // also while a burst is not shown yet
+        list.setListIndex(2);
+        QVERIFY(list.RemoveItem(0));
+        QCOMPARE(list.ListIndex(), 1);
+        QVERIFY(list.RemoveItem(1));
+        QCOMPARE(list.ListIndex(), -1); // the selected entry went: no selection
+        QVERIFY(!list.RemoveItem(5));
+        QCOMPARE(list.List(7), QString());
+        QCOMPARE(vbcolor(0x00FF0000), QColor(0, 0, 255)); // red in the low byte
     }
 };
 

@@ -8,7 +8,6 @@
 #include "support/urlcatcher.h"
 #include "system/regtools.h"
 
-#include <QFile>
 #include <QtTest>
 
 using namespace testsupport;
@@ -17,34 +16,6 @@ class Dispatch : public QObject {
     Q_OBJECT
     std::unique_ptr<ProgramFolder> folder;
     std::unique_ptr<quillharbor> form;
-
-    QStringList loggedlinks() const {
-        QStringList links;
-        for (const QByteArray& line : folder->read("log.txt").split('\n')) {
-            const qsizetype at = line.indexOf(" : Download : ");
-            if (at >= 0) links << QString::fromUtf8(line.mid(at + 14)).chopped(1); // drop the CR
-        }
-        return links;
-    }
-
-    // A stand-in program: writes each argument it was given on a line of its own to "<name>.args".
-    QString fakeprogram(const QString& name) {
-        folder->write(name,
-                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n");
-        QFile::setPermissions(folder->file(name), QFile::ExeOwner | QFile::ReadOwner);
-        return folder->file(name);
-    }
-    bool received(const QString& name, const QString& link) {
-        return waitfor([&] { return folder->read(name + ".args") == link.toUtf8() + "\n"; });
-    }
-
-    void choosemanager(QRadioButton* manager) {
-        // Set the options directly: detection is not what is tested here.
-        const QSignalBlocker quiet(form->Check1);
-        form->Check1->setValue(1);
-        manager->setEnabled(true);
-        manager->setChecked(true);
-    }
 
     void fill(const QStringList& rows, int selected) {
         for (const QString& row : rows)
@@ -77,122 +48,115 @@ class Dispatch : public QObject {
         regtools::grpath.clear();
     }
 
-    void ed2kGoesToTheDesktopEvenDuringATransfer() {
-        form->bajando = true;
-        {
-            UrlCatcher catcher("ed2k");
-            dispatchlink("ED2K://server.example/file");
-            QCOMPARE(catcher.opened, QList<QUrl>{QUrl("ed2k://server.example/file")});
+    // Where each link goes, logged first in every case (a line break inside
+    // it cannot start a line of its own). A manager gets the link at once,
+    // also during a transfer, as one argument that no shell ever sees; ed2k
+    // links that are no well-formed URL reach the desktop's opener unchanged.
+    void links_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("transfer");   // a transfer runs
+        QTest::addColumn<QString>("manager"); // ticked and chosen; "none": ticked only
+        QTest::addColumn<QString>("to"); // desktop, xdg-open, a manager, spool; "": logged only
+        const QString nasty = "http://h/a b\"c';$(touch pwned)`id`.zip";
+        const std::tuple<const char*, QString, bool, QString, QString> cases[] = {
+            {"ed2k during a transfer", "ED2K://server.example/file", true, "", "desktop"},
+            {"ed2k link", "ed2k://|file|a b;$(x).avi|1234|0123456789ABCDEF0123456789ABCDEF|/",
+             false, "", "xdg-open"},
+            {"http during a transfer", "HTTP://H/Second", true, "", "spool"},
+            {"GetRight during a transfer", nasty, true, "GetRight", "Get Right"},
+            {"Download Accelerator", "http://h/2", false, "DownloadAccelerator",
+             "Download Accelerator"},
+            {"ticked, none chosen", "http://127.0.0.1:1/x", false, "none", ""},
+            {"https", "https://h/a", true, "", ""},
+            {"ftp", "ftp://h/b", true, "", ""},
+            {"empty", "", true, "", ""},
+            {"line break", "ERR:1\r\n", true, "", ""},
+            {"almost http", "htt://h/c", true, "", ""}};
+        for (const auto& [name, link, transfer, manager, to] : cases)
+            QTest::newRow(name) << link << transfer << manager << to;
+    }
+    void links() {
+        QFETCH(QString, link);
+        QFETCH(bool, transfer);
+        QFETCH(QString, manager);
+        QFETCH(QString, to);
+        form->spoollist->AddItem("http://h/first");
+        regtools::grpath = standin(folder->path(), "Get Right");
+        regtools::dapath = standin(folder->path(), "Download Accelerator");
+        if (!manager.isEmpty()) { // set directly: detection is not what is tested here
+            const QSignalBlocker quiet(form->Check1);
+            form->Check1->setValue(1);
+            for (QRadioButton* choice : {form->GetRight, form->DownloadAccelerator}) {
+                choice->setEnabled(true);
+                choice->setChecked(choice->objectName() == manager);
+            }
         }
-        // Handed on: out of the file.
-        QVERIFY(waitfor([&] { return folder->read("spool.ini").isEmpty(); }));
-
-        // A real ed2k link is no well-formed URL: the desktop's opener gets it unchanged.
-        const QString link = "ed2k://|file|a b;$(x).avi|1234|0123456789ABCDEF0123456789ABCDEF|/";
-        fakeprogram("xdg-open");
+        form->bajando = transfer;
+        UrlCatcher desktop("ed2k");
+        standin(folder->path(), "xdg-open");
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(folder->path()) + ":" + path);
         dispatchlink(link);
         qputenv("PATH", path);
-        QVERIFY(received("xdg-open", link));
-        QCOMPARE(loggedlinks(), QStringList({"ED2K://server.example/file", link}));
-        QCOMPARE(form->spoollist->ListCount(), 0);
+
+        QCOMPARE(loggedlinks(folder->read("log.txt")),
+                 QStringList{QString(link).replace("\r", "%0D").replace("\n", "%0A")});
+        QCOMPARE(desktop.opened, to == "desktop" ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
+        for (const QString& program : {"xdg-open", "Get Right", "Download Accelerator"})
+            QVERIFY(waitfor([&] {
+                return folder->read(program + ".args") ==
+                       (to == program ? link.toUtf8() + "\n" : QByteArray());
+            }));
+        const QStringList spooled{"http://h/first", link};
+        QCOMPARE(form->spoollist->items(), to == "spool" ? spooled : spooled.mid(0, 1));
+        // The file follows the list once the link is handed on.
+        QVERIFY(waitfor([&] {
+            return folder->read("spool.ini") ==
+                   "http://h/first\r\n" + (to == "spool" ? link.toUtf8() + "\r\n" : QByteArray());
+        }));
+        QVERIFY(!form->bajando || transfer);
     }
 
-    void otherSchemesAreOnlyLogged() {
-        form->bajando = true; // would spool an http link
-        const QStringList links{"https://h/a", "ftp://h/b", "", "ERR:1\r\n", "htt://h/c"};
-        for (const QString& link : links)
-            dispatchlink(link);
-        // A line break inside a link cannot start a line of its own.
-        QCOMPARE(loggedlinks(), (links.mid(0, 3) + QStringList{"ERR:1%0D%0A", "htt://h/c"}));
-        QCOMPARE(form->spoollist->ListCount(), 0);
+    // A row chosen with the mouse enables the three buttons; moves keep the
+    // moved row chosen and stop at the ends; remove takes the chosen row and
+    // disables them. With no row chosen nothing moves and nothing is written.
+    // spool.ini follows the list; nothing leaves it while disconnected.
+    void spoolbuttons_data() {
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("clicks"); // Up, Down, Remove
+        QTest::addColumn<QString>("after");  // the chosen row in brackets, then the buttons
+        QTest::newRow("chosen") << 1 << ""
+                                << "L1 [L2] L3, 1";
+        QTest::newRow("down, and at the end") << 1 << "DD"
+                                              << "L1 L3 [L2], 1";
+        QTest::newRow("up twice, and at the top") << 1 << "UUU"
+                                                  << "[L2] L1 L3, 1";
+        QTest::newRow("remove") << 1 << "R"
+                                << "L1 L3, 0";
+        QTest::newRow("nothing chosen") << -1 << "DUR"
+                                        << "L1 L2 L3, 0";
     }
-
-    void httpDuringATransferWaitsLastInTheSpool() {
-        form->spoollist->AddItem("http://h/first");
-        form->bajando = true;
-        dispatchlink("HTTP://H/Second");
-        QCOMPARE(form->spoollist->items(), QStringList({"http://h/first", "HTTP://H/Second"}));
-        QCOMPARE(folder->read("spool.ini"), "http://h/first\r\nHTTP://H/Second\r\n");
-    }
-
-    // Started at once, also during a transfer, with the link as one argument
-    // that no shell ever sees.
-    void externalManagerGetsTheLinkAsOneArgument() {
-        const QString link = "http://h/a b\"c';$(touch pwned)`id`.zip";
-        regtools::grpath = fakeprogram("get right");
-        choosemanager(form->GetRight);
-        form->bajando = true;
-        dispatchlink(link);
-        QVERIFY(received("get right", link));
-        QVERIFY(!folder->exists("pwned"));
-        QCOMPARE(form->spoollist->ListCount(), 0);
-
-        regtools::dapath = fakeprogram("accelerator");
-        choosemanager(form->DownloadAccelerator); // excludes GetRight
-        dispatchlink("http://h/2");
-        QVERIFY(received("accelerator", "http://h/2"));
-    }
-
-    void tickedWithNoManagerSelectedOnlyLogs() {
-        const QSignalBlocker quiet(form->Check1);
-        form->Check1->setValue(1);
-        dispatchlink("http://127.0.0.1:1/x");
-        QCOMPARE(loggedlinks(), QStringList({"http://127.0.0.1:1/x"}));
-        QCOMPARE(form->spoollist->ListCount(), 0);
-        QVERIFY(!form->bajando);
-    }
-
-    void selectingARowEnablesTheButtons() {
-        fill({"L1", "L2"}, -1);
-        QCOMPARE(buttons(), 0);
-        QTest::mouseClick(form->spoollist->viewport(), Qt::LeftButton, {},
-                          form->spoollist->visualItemRect(form->spoollist->item(1)).center());
-        QCOMPARE(shown(), "L1 [L2]");
-        QCOMPARE(buttons(), 1);
-    }
-
-    // Moves keep the moved entry selected and never change the buttons;
-    // cancel removes the selected row and disables them.
-    void movesAndCancel() {
-        fill({"L1", "L2", "L3"}, 1);
-        form->spoollist_Click();
-        form->sdown_Click();
-        QCOMPARE(shown(), "L1 L3 [L2]");
-        QVERIFY(waitfor([&] { return folder->read("spool.ini") == "L1\r\nL3\r\nL2\r\n"; }));
-        form->sdown_Click(); // the last row: nothing moves
-        QCOMPARE(shown(), "L1 L3 [L2]");
-        form->sup_Click();
-        form->sup_Click();
-        QCOMPARE(shown(), "[L2] L1 L3");
-        form->sup_Click(); // the first row: nothing moves
-        QCOMPARE(shown(), "[L2] L1 L3");
-        QCOMPARE(buttons(), 1);
-
-        form->spoollist->setListIndex(1);
-        form->scancel_Click();
-        QCOMPARE(shown(), "L2 L3");
-        QCOMPARE(buttons(), 0);
-        QVERIFY(waitfor([&] { return folder->read("spool.ini") == "L2\r\nL3\r\n"; }));
-    }
-
-    void withoutSelectionNothingMoves() {
+    void spoolbuttons() {
+        QFETCH(int, chosen);
+        QFETCH(QString, clicks);
+        QFETCH(QString, after);
         fill({"L1", "L2", "L3"}, -1);
-        form->spoollist_Click(); // enabled although nothing is selected
-        form->sdown_Click();
-        form->sup_Click();
-        form->scancel_Click();
-        QCOMPARE(shown(), "L1 L2 L3");
         QCOMPARE(buttons(), 0);
-        QVERIFY(!folder->exists("spool.ini")); // nothing changed, nothing written
-    }
-
-    void nothingLeavesWhileDisconnected() {
-        fill({"http://127.0.0.1:1/a", "http://127.0.0.1:1/b"}, -1);
+        platform::ListBox& list = *form->spoollist;
+        if (chosen >= 0)
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                              list.visualItemRect(list.item(chosen)).center());
+        else
+            form->spoollist_Click(); // enabled although nothing is chosen
+        for (const QChar click : clicks)
+            (click == 'U' ? form->sup : click == 'D' ? form->sdown : form->scancel)->click();
         for (int tick = 0; tick < 5; ++tick)
             comandospool::spoolnext();
-        QCOMPARE(form->spoollist->ListCount(), 2);
+        QCOMPARE(shown() + ", " + QString::number(buttons()), after);
+        const QByteArray file = (list.items().join("\r\n") + "\r\n").toUtf8();
+        QVERIFY(waitfor([&] {
+            return folder->read("spool.ini") == (clicks.isEmpty() || chosen < 0 ? "" : file);
+        }));
     }
 };
 

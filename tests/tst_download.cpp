@@ -1,6 +1,6 @@
 // The built-in downloader against the fault-injecting file server: statuses,
-// lengths, cuts and resumes, the resume question, cancel, stalls, names, and
-// what the window shows meanwhile.
+// lengths, cuts and resumes, the resume question, cancel, stalls, full disks,
+// names, sizes beyond 32 bits, and what the window shows meanwhile.
 #include "app/quillharbor.h"
 #include "download/descargas.h"
 #include "download/resumequestion.h"
@@ -13,12 +13,8 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QtTest>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
-using testsupport::DownloadRig;
-using testsupport::pump;
+using namespace testsupport;
 using Faults = FileServer::Faults;
 using Plan = QList<Faults>; // by request; the last entry repeats
 using Ranges = QList<QByteArray>;
@@ -26,14 +22,19 @@ using Ranges = QList<QByteArray>;
 namespace {
 struct Transfer {
     Plan plan;
-    QString ranges;      // each attempt's N in "Range: bytes=N-"
-    bool whole = true;   // the file ends complete; otherwise there is none
-    int answer = -1;     // to the resume question; -1: it must not be asked
-    bool cancel = false; // Cancel clicked once the bar passes 20000, or after a second attempt
+    QString ranges;    // each attempt's N in "Range: bytes=N-"
+    bool whole = true; // the file ends complete; otherwise there is none
+    int answer = -1;   // to the resume question; -1: it must not be asked
+    // Cancel clicked once the bar passes 20000, after a second attempt, or
+    // a while after the first request.
+    bool cancel = false;
     qint64 size = 50000;
     QByteArray latest;   // what the server holds at the end, when it changed
     int retrywaitms = 1; // the first wait after an attempt that got nowhere
+    int disk = 0;        // 1: the download folder is a 64 KiB disk; 2: already full
 };
+
+constexpr int slowly = 200; // bytes a piece: a body of 50000 takes half a second or more
 
 Faults cut(qint64 after, int dribble = 0) {
     return {.cutafter = after, .dribble = dribble};
@@ -41,20 +42,10 @@ Faults cut(qint64 after, int dribble = 0) {
 
 void checkidle(DownloadRig& rig) {
     QCOMPARE(rig.window->bajando, false);
-    QCOMPARE(rig.window->descarga->title(), "Current Download [ninguna]");
+    QCOMPARE(rig.window->descarga->title(), platform::LoadResString(116) + " [ninguna]");
     QCOMPARE(rig.window->TimeLabel->text(), QString());
     QCOMPARE(rig.window->RateLabel->text(), QString());
     QCOMPARE(rig.window->ProgressBar->Value(), 0.0);
-}
-
-// Mounts a file system of `kib` KiB on `folder`, seen by this test process
-// only (a mount namespace of its own); false where that is not allowed.
-bool smalldisk(const QString& folder, int kib) {
-    static const bool isolated = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-                                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    const QByteArray options = "size=" + QByteArray::number(kib) + 'k';
-    return isolated && mount("quillharbor-test", QFile::encodeName(folder).constData(), "tmpfs", 0,
-                             options.constData()) == 0;
 }
 
 // The received count in a time label "… ( 12 KB of 49 KB ) ", or -1.
@@ -77,109 +68,115 @@ class tst_download : public QObject {
     void transfers_data() {
         QTest::addColumn<Transfer>("t");
         const QString once = "0", retry = "0 5904";
-        QTest::newRow("206") << Transfer{.ranges = once};
-        QTest::newRow("200") << Transfer{.plan = {{.ignorerange = true}}, .ranges = once};
-        QTest::newRow("cut at 10000") << Transfer{.plan = {cut(10000), {}}, .ranges = retry};
-        QTest::newRow("cut at 3000") << Transfer{.plan = {cut(3000), {}}, .ranges = "0 0"};
-        QTest::newRow("every answer cut after 10000") << Transfer{
-            .plan = {cut(10000)}, .ranges = "0 5904 11808 17712 23616 29520 35424 41328"};
+        const auto saved = [](const Plan& plan, const QString& ranges) {
+            return Transfer{.plan = plan, .ranges = ranges};
+        };
+        const auto nofile = [](const Plan& plan, const QString& ranges) {
+            return Transfer{.plan = plan, .ranges = ranges, .whole = false};
+        };
+        QTest::newRow("206") << saved({}, once);
+        QTest::newRow("200") << saved({{.ignorerange = true}}, once);
+        QTest::newRow("cut at 10000") << saved({cut(10000), {}}, retry);
+        QTest::newRow("cut at 3000") << saved({cut(3000), {}}, "0 0");
+        QTest::newRow("every answer cut after 10000")
+            << saved({cut(10000)}, "0 5904 11808 17712 23616 29520 35424 41328");
         // 10 chunks of 1024, then one of a single byte that ends the loop.
-        QTest::newRow("cut leaving a last chunk of one byte")
-            << Transfer{.plan = {cut(10241), {}}, .ranges = "0 6145"};
+        QTest::newRow("cut leaving a last chunk of one byte") << saved({cut(10241), {}}, "0 6145");
         QTest::newRow("last chunk of the file is one byte")
             << Transfer{.ranges = once, .size = 5121};
         QTest::newRow("bytes past the announced length are not body")
-            << Transfer{.plan = {{.extra = 5000}}, .ranges = once};
+            << saved({{.extra = 5000}}, once);
         QTest::newRow("a stall ends the body")
-            << Transfer{.plan = {{.stallafter = 10000, .stallms = 20000}, {}}, .ranges = retry};
+            << saved({{.stallafter = 10000, .stallms = 20000}, {}}, retry);
+        QTest::newRow("200 with a body that never starts")
+            << nofile({{.ignorerange = true, .stallafter = 0, .stallms = 600000}}, once);
         // "200" to a range request: Yes takes the whole body of that response.
+        const Plan twohundred{cut(10000), {.ignorerange = true}};
         QTest::newRow("200 on retry, Yes")
-            << Transfer{.plan = {cut(10000), {.ignorerange = true}}, .ranges = retry, .answer = 1};
-        QTest::newRow("200 on retry, No") << Transfer{.plan = {cut(10000), {.ignorerange = true}},
-                                                      .ranges = retry,
-                                                      .whole = false,
-                                                      .answer = 0};
-        QTest::newRow("no Content-Length")
-            << Transfer{.plan = {{.nolength = true}}, .ranges = once, .whole = false};
-        QTest::newRow("Content-Length 0")
-            << Transfer{.plan = {{.announce = 0}}, .ranges = once, .whole = false};
+            << Transfer{.plan = twohundred, .ranges = retry, .answer = 1};
+        QTest::newRow("200 on retry, No")
+            << Transfer{.plan = twohundred, .ranges = retry, .whole = false, .answer = 0};
+        QTest::newRow("200 to a retry from 0: the whole file, no question")
+            << saved({cut(3000), {.ignorerange = true}}, "0 0");
+        QTest::newRow("no Content-Length") << nofile({{.nolength = true}}, once);
+        QTest::newRow("Content-Length 0") << nofile({{.announce = 0}}, once);
         for (int code : {204, 401, 404}) {
-            QTest::addRow("%d first", code)
-                << Transfer{.plan = {{.status = code}}, .ranges = once, .whole = false};
-            QTest::addRow("%d on retry", code) << Transfer{
-                .plan = {cut(10000), {.status = code}}, .ranges = retry, .whole = false};
+            QTest::addRow("%d first", code) << nofile({{.status = code}}, once);
+            QTest::addRow("%d on retry", code) << nofile({cut(10000), {.status = code}}, retry);
         }
         // A server that keeps cutting: attempts that get no further than the
         // best point wait and are given up after five in a row; getting
         // further starts the count again. (Cut while the agent reads, so Qt
         // does not repeat a request on its own and shift the plan.)
-        QTest::newRow("every answer cut at 3000")
-            << Transfer{.plan = {cut(3000)}, .ranges = "0 0 0 0 0 0", .whole = false};
-        const Faults stuck = cut(4096, 2048);
+        QTest::newRow("every answer cut at 3000") << nofile({cut(3000)}, "0 0 0 0 0 0");
+        const Plan stuck(4, cut(4096, 2048));
         QTest::newRow("stuck four times, further, stuck four times")
-            << Transfer{.plan = {cut(10000, 2048),
-                                 stuck,
-                                 stuck,
-                                 stuck,
-                                 stuck,
-                                 cut(8000, 2048),
-                                 stuck,
-                                 stuck,
-                                 stuck,
-                                 stuck,
-                                 {}},
-                        .ranges = "0 5904 5904 5904 5904 5904 9808 9808 9808 9808 9808"};
-        QTest::newRow("cancel while waiting to retry") << Transfer{.plan = {cut(3000)},
-                                                                   .ranges = "0 0",
-                                                                   .whole = false,
-                                                                   .cancel = true,
-                                                                   .retrywaitms = 600000};
+            << saved(Plan{cut(10000, 2048)} + stuck + Plan{cut(8000, 2048)} + stuck + Plan{{}},
+                     "0 5904 5904 5904 5904 5904 9808 9808 9808 9808 9808");
         // Ranges answered with less than asked: the file's length is the
         // range's total, and the rest is asked for.
         QTest::newRow("206 shorter than the file")
-            << Transfer{.plan = {{.dribble = 2048, .rangecap = 20000}}, .ranges = "0 15904 31808"};
-        QTest::newRow("200 to a retry from 0: the whole file, no question")
-            << Transfer{.plan = {cut(3000), {.ignorerange = true}}, .ranges = "0 0"};
+            << saved({{.dribble = 2048, .rangecap = 20000}}, "0 15904 31808");
         // The served file changes between attempts: the bytes asked again
         // differ, or the Content-Range total does; fetched afresh once.
-        const QByteArray same = DownloadRig::pattern(50000);
-        const QByteArray other = DownloadRig::pattern(50000, 1);
-        const QByteArray longer = same.first(10000) + DownloadRig::pattern(50000, 2);
-        QTest::newRow("file replaced between attempts")
-            << Transfer{.plan = {cut(10000, 2048), {.replacewith = other}},
-                        .ranges = "0 5904 0",
-                        .latest = other};
-        QTest::newRow("file grew between attempts")
-            << Transfer{.plan = {cut(10000, 2048), {.replacewith = longer}},
-                        .ranges = "0 5904 0",
-                        .latest = longer};
+        const QByteArray same = pattern(50000), other = pattern(50000, 1);
+        const QByteArray longer = same.first(10000) + pattern(50000, 2);
+        for (const auto& [name, latest] : {std::pair{"replaced", other}, {"grew", longer}})
+            QTest::addRow("file %s between attempts", name)
+                << Transfer{.plan = {cut(10000, 2048), {.replacewith = latest}},
+                            .ranges = "0 5904 0",
+                            .latest = latest};
         QTest::newRow("file changed twice")
-            << Transfer{.plan = {cut(10000, 2048),
-                                 {.replacewith = other},
-                                 {.cutafter = 10000, .dribble = 2048, .replacewith = other},
-                                 {.replacewith = same}},
-                        .ranges = "0 5904 0 5904",
-                        .whole = false};
-        QTest::newRow("cancel during the body")
-            << Transfer{.plan = {cut(-1, 200)}, .ranges = once, .whole = false, .cancel = true};
+            << nofile({cut(10000, 2048),
+                       {.replacewith = other},
+                       {.cutafter = 10000, .dribble = 2048, .replacewith = other},
+                       {.replacewith = same}},
+                      "0 5904 0 5904");
+        Transfer cancel = nofile({cut(-1, slowly)}, once);
+        cancel.cancel = true;
+        QTest::newRow("cancel during the body") << cancel;
+        cancel.plan = {{.stallafter = 10000, .stallms = 600000}};
+        QTest::newRow("cancel during a stalled body") << cancel;
+        cancel = {.plan = {cut(3000)},
+                  .ranges = "0 0",
+                  .whole = false,
+                  .cancel = true,
+                  .retrywaitms = 600000};
+        QTest::newRow("cancel while waiting to retry") << cancel;
+        // A full disk: a file is never left as complete unless every byte is
+        // on disk, and the transfer gives up instead of asking again.
+        QTest::newRow("room enough on a small disk")
+            << Transfer{.ranges = once, .size = 60000, .disk = 1};
+        QTest::newRow("no room at all")
+            << Transfer{.ranges = once, .whole = false, .size = 10000, .disk = 2};
+        QTest::newRow("room for all but the last bytes")
+            << Transfer{.ranges = once, .whole = false, .size = 70000, .disk = 1};
     }
     void transfers() {
         QFETCH(Transfer, t);
         DownloadRig rig;
+        const SmallDisk disk(t.disk ? rig.downloads() : QString(), 64);
+        if (t.disk && !disk.mounted())
+            QSKIP("a small full disk needs root and a mount namespace of our own (unshare)");
+        if (t.disk == 2) disk.fill(rig.downloads() + "/filler");
         const QByteArray bytes = rig.put("f.bin", t.size);
         rig.server.setplan(t.plan);
         rig.window->Inet1->retrywaitms = t.retrywaitms;
+        // A stall ends the body soon, unless Cancel is to end it.
         if (!t.plan.isEmpty() && t.plan.first().stallms > 0)
-            rig.window->Inet1->stalltimeoutms = 1000;
+            rig.window->Inet1->stalltimeoutms = t.cancel ? 600000 : 1000;
         QStringList asked; // with whether the partial file was still there
         descargas::setanswerer([&](const QString& title, const QString& text) {
             asked << title << text << QString::number(rig.exists("f.bin"));
             return t.answer == 1;
         });
         bool partway = false; // the file was there when Cancel was clicked
+        int ticks = 0;        // of the clicker since the first request
         QTimer clicker;
         QObject::connect(&clicker, &QTimer::timeout, [&] {
-            if (rig.window->ProgressBar->Value() <= 20000 && rig.attempts.size() < 2) return;
+            ticks += !rig.server.heads().isEmpty();
+            if (rig.window->ProgressBar->Value() <= 20000 && rig.attempts.size() < 2 && ticks < 200)
+                return;
             clicker.stop();
             // After a second attempt, a moment later: the wait before the third.
             if (rig.attempts.size() >= 2) pump(300);
@@ -205,47 +202,33 @@ class tst_download : public QObject {
             QVERIFY(rig.savedbytes("f.bin") == latest);
             QCOMPARE(rig.window->ProgressBar->Max(), double(latest.size()));
         } else {
-            QVERIFY(rig.downloadentries().isEmpty());
+            QCOMPARE(rig.downloadentries(), t.disk == 2 ? QStringList{"filler"} : QStringList());
         }
-        // Replies of abandoned attempts do not pile up.
-        for (const auto& s : rig.samples)
-            QVERIFY2(s.replies <= 1, qPrintable(QString::number(s.replies)));
-        checkidle(rig);
-    }
-
-    // A full disk: a file is never left as complete unless every byte is on
-    // disk, and the transfer gives up instead of asking again.
-    void fulldisk_data() {
-        QTest::addColumn<qint64>("filler"); // bytes already on the 64 KiB disk
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<bool>("whole");
-        QTest::newRow("room enough") << qint64(0) << qint64(60000) << true;
-        QTest::newRow("no room at all") << qint64(65536) << qint64(10000) << false;
-        QTest::newRow("room for all but the last bytes") << qint64(0) << qint64(70000) << false;
-    }
-    void fulldisk() {
-        QFETCH(qint64, filler);
-        QFETCH(qint64, size);
-        QFETCH(bool, whole);
-        DownloadRig rig;
-        if (!smalldisk(rig.downloads(), 64))
-            QSKIP("a small full disk needs root and a mount namespace of our own (unshare)");
-        const auto unmount = qScopeGuard([&] { umount2(qPrintable(rig.downloads()), MNT_DETACH); });
-        QFile fill(rig.downloads() + "/filler");
-        QVERIFY(fill.open(QIODevice::WriteOnly));
-        QCOMPARE(fill.write(QByteArray(filler, 'f')), filler);
-        QVERIFY(fill.flush());
-        fill.close();
-        const QByteArray bytes = rig.put("f.bin", size);
-        rig.download("f.bin");
-        QCOMPARE(rig.attempts, Ranges{"bytes=0-"});
-        QCOMPARE(rig.exists("f.bin"), whole);
-        if (whole) QVERIFY(rig.savedbytes("f.bin") == bytes);
+        // Meanwhile: bajando throughout, the replies of abandoned attempts do
+        // not pile up, the caption names the file, the labels show time
+        // left, counts and rate, the bar follows the count (between attempts
+        // it is back at 0 while the labels still show the last count).
+        static const QRegularExpression labels(
+            "^(\\d+ sec|\\d+ min \\d+ sec|\\d+ hr \\d+ min) \\( \\d+ (bytes|KB) of \\d+ KB \\) "
+            "\\d+([.,]\\d+)? (bytes|KB|MB)/S$");
+        int shown = 0;
+        for (const auto& s : rig.samples) {
+            QVERIFY(s.bajando && s.replies <= 1);
+            if (s.timelabel.isEmpty()) continue;
+            QCOMPARE(s.caption, "Current Download [f.bin]");
+            QVERIFY2(labels.match(s.timelabel + s.ratelabel).hasMatch(),
+                     qPrintable(s.timelabel + s.ratelabel));
+            if (s.value < 1024) continue;
+            ++shown;
+            QCOMPARE(shownkb(s.timelabel), int(std::lround(s.value / 1024)));
+        }
+        // A body dribbled until Cancel runs long enough to show its progress.
+        QVERIFY(shown > 0 || !t.cancel || t.plan.first().dribble != slowly);
         checkidle(rig);
     }
 
     // An http:// link that the server redirects to HTTPS, where it speaks
-    // HTTP/2 (a private certificate authority, trusted by this client only).
+    // HTTP/2 (a private certificate, trusted by this client only).
     void http2afterredirect() {
         DownloadRig rig;
         const QByteArray bytes = rig.put("f.bin", 300000);
@@ -289,6 +272,10 @@ class tst_download : public QObject {
     void silentserver() {
         QFETCH(bool, cancel);
         DownloadRig rig;
+        // The caption afterwards is in the user's language.
+        platform::setlanguage(cancel ? platform::Language::Spanish : platform::Language::English);
+        const auto english =
+            qScopeGuard([] { platform::setlanguage(platform::Language::English); });
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         QObject::connect(&silent, &QTcpServer::newConnection, [&] {
@@ -350,46 +337,44 @@ class tst_download : public QObject {
         checkidle(rig);
     }
 
-    // During a transfer: bajando throughout, the caption names the file, the
-    // labels show time left, counts (from 5904 on in the retry) and rate,
-    // the bar follows the count. Afterwards the caption names no file, in
-    // the user's language.
-    void display() {
+    // Bytes of a link that are no UTF-8 are asked for as they came.
+    void linkbytes() {
         DownloadRig rig;
-        rig.put("setup.zip", 50000);
-        rig.server.setplan({cut(10000, 200), cut(-1, 200)});
-        rig.download("setup.zip");
-        QCOMPARE(rig.attempts, (Ranges{"bytes=0-", "bytes=5904-"}));
-        static const QRegularExpression timelabel(QStringLiteral(
-            "^(\\d+ sec|\\d+ min \\d+ sec|\\d+ hr \\d+ min) \\( \\d+ KB of 49 KB \\) $"));
-        static const QRegularExpression ratelabel(
-            QStringLiteral("^\\d+([.,]\\d+)? (bytes|KB|MB)/S$"));
-        int shown = 0;
-        int inretry = 0;
-        for (const auto& s : rig.samples) {
-            QVERIFY(s.bajando);
-            if (s.timelabel.isEmpty()) continue;
-            ++shown;
-            QCOMPARE(s.caption, "Current Download [setup.zip]");
-            QVERIFY2(timelabel.match(s.timelabel).hasMatch(), qPrintable(s.timelabel));
-            QVERIFY2(ratelabel.match(s.ratelabel).hasMatch(), qPrintable(s.ratelabel));
-            QCOMPARE(s.max, 50000.0);
-            // Between attempts the bar is back at 0 while the labels still
-            // show the last count.
-            if (s.value > 0) QCOMPARE(shownkb(s.timelabel), int(std::lround(s.value / 1024)));
-            if (s.value > 0 && s.requests >= 2) {
-                ++inretry;
-                QVERIFY2(shownkb(s.timelabel) >= 6, qPrintable(s.timelabel));
-            }
-        }
-        QVERIFY(shown > 3 && inretry > 0);
-        checkidle(rig);
+        rig.download(rig.server.url("f") + QChar(0xDCE9) + ".bin");
+        QVERIFY2(rig.server.heads().value(0).startsWith("GET /f%E9.bin HTTP/1.1\r\n"),
+                 rig.server.heads().value(0));
+    }
 
-        platform::setlanguage(platform::Language::Spanish);
-        rig.server.setfaults({.status = 404});
-        rig.download("setup.zip");
-        platform::setlanguage(platform::Language::English);
-        QCOMPARE(rig.window->descarga->title(), "Descarga Actual [ninguna]");
+    // Byte counts beyond 32 bits: a body cut past 2 GiB resumes beyond 2 GiB
+    // and the file ends complete. The served file is sparse, with marked
+    // regions that must land at their offsets.
+    void beyond32bits() {
+        constexpr qint64 twogib = qint64(1) << 31, size = twogib + 16 * 1024 * 1024 + 7;
+        constexpr qint64 cut = twogib + 8 * 1024 * 1024, length = 70000;
+        constexpr qint64 marks[] = {0, twogib - 100000, twogib + 1000, size - length};
+        DownloadRig rig;
+        QFile served(rig.served.filePath("big.bin"));
+        QVERIFY(served.open(QIODevice::WriteOnly) && served.resize(size));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(served.seek(marks[i]) && served.write(pattern(length, i)) == length);
+        served.close();
+        rig.server.setplan({{.cutafter = cut}, {}});
+        rig.download("big.bin");
+        // 4096 before the count written. On a loaded machine that count has
+        // been seen to fall short of the cut (bytes the server sent before its
+        // close never reached the reply), but the cut is far enough past 2 GiB.
+        QCOMPARE(rig.attempts.size(), 2);
+        QCOMPARE(rig.attempts[0], "bytes=0-");
+        const qint64 resumed = rig.attempts[1].mid(6).chopped(1).toLongLong();
+        QVERIFY2(resumed > twogib && resumed <= cut - 4096, rig.attempts[1]);
+        QFile in(rig.saved("big.bin"));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(in.size(), size);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(in.seek(marks[i]) && in.read(length) == pattern(length, i));
+        in.remove();
+        QCOMPARE(rig.window->ProgressBar->Max(), double(size));
+        checkidle(rig);
     }
 };
 

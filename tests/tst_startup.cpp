@@ -1,62 +1,113 @@
-// Start-up on a real window: captions, starting states, stored state, auto-login.
+// Start-up on a real window: captions in both languages, starting states,
+// the keyboard; the settings and spool files read at start and written
+// since, on any disk; and closing.
 #include "app/principal.h"
 #include "app/quillharbor.h"
-#include "fileserver.h"
-#include "lineserver.h"
+#include "app/statefiles.h"
+#include "log/logfunctions.h"
+#include "platform/autostart.h"
+#include "platform/paths.h"
 #include "platform/resstrings.h"
+#include "platform/shell.h"
+#include "platform/textfile.h"
 #include "platform/winsock.h"
+#include "queue/comandospool.h"
 #include "support/testsupport.h"
+#include "windows/createuser.h"
 
 #include <QAccessible>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
+using platform::LoadResString;
+
+namespace {
+// What the window took from the stored state, in one line; FOLDER stands
+// for `folder`.
+QString applied(const quillharbor& form, const QString& folder) {
+    QString where = QDir::fromNativeSeparators(form.downloaddir->Path());
+    if (where == folder) where = "FOLDER";
+    if (where == QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
+        where = "downloads";
+    if (where == QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        where = "documents";
+    QStringList parts{"user '" + form.usuario->text() + "'", "pass '" + form.password->text() + "'",
+                      QString("external1 %1, autostart %2, umsg %3")
+                          .arg(form.Check1->Value())
+                          .arg(form.Check2->Value())
+                          .arg(principal::umsgflag),
+                      where, "spool '" + form.spoollist->items().join('|') + "'"};
+    if (createuser::instance()) parts << "hint";
+    if (form.windowState() & Qt::WindowMinimized) parts << "minimised";
+    if (principal::connstate != 0) parts << "connecting";
+    return parts.join(", ");
+}
+
+ino_t inode(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
+} // namespace
 
 class Startup : public QObject {
     Q_OBJECT
   private slots:
-    void cleanup() { platform::resetlanguage(); }
-
-    void labelsAndStartingStates_data() {
-        QTest::addColumn<int>("language");
-        QTest::newRow("english") << int(platform::Language::English);
-        QTest::newRow("spanish") << int(platform::Language::Spanish);
+    void cleanup() {
+        platform::resetlanguage();
+        delete createuser::instance();
     }
 
+    void labelsAndStartingStates_data() {
+        QTest::addColumn<bool>("spanish");
+        QTest::newRow("english") << false;
+        QTest::newRow("spanish") << true;
+    }
     void labelsAndStartingStates() {
-        QFETCH(int, language);
-        const bool spanish = language == int(platform::Language::Spanish);
-        platform::setlanguage(platform::Language(language));
+        QFETCH(bool, spanish);
+        platform::setlanguage(spanish ? platform::Language::Spanish : platform::Language::English);
         ProgramFolder folder;
+        folder.write("vars.ini", "umsg=0\r\n"); // the create-user hint shows
         auto form = freshwindow();
         principal::Main();
 
-        QCOMPARE(principal::appversion, QStringLiteral("0.9.9"));
-        QCOMPARE(form->windowTitle(), QStringLiteral("Quillharbor 0.9.9"));
+        for (int id = 101; id <= 129; ++id)
+            QVERIFY2(!LoadResString(id).isEmpty(), qPrintable(QString::number(id)));
+        QVERIFY(LoadResString(100).isEmpty() && LoadResString(130).isEmpty());
+        noticewindow* hint = createuser::instance();
+        QVERIFY(hint && hint->isVisible() && !hint->isModal());
+        QCOMPARE(hint->windowTitle(), spanish ? "Crea tu usuario" : "Create user");
+        QVERIFY(hint->msg->text().contains(spanish ? QUrl(platform::website()).host() + '.'
+                                                   : " at " + platform::website() + " website"));
+        QCOMPARE(form->windowTitle(), "Quillharbor 0.9.9");
         QVERIFY(form->isVisible());
         QCOMPARE(form->size(), QSize(583, 404));
-        QCOMPARE(form->conectar->text(), spanish ? "Conectar" : "Connect");
-        QCOMPARE(form->desconectar->text(), spanish ? "Desconectar" : "Disconect");
-        QCOMPARE(form->Label1->text(), spanish ? "Usuario : " : "User : ");
-        QCOMPARE(form->Label2->text(), spanish ? "Contraseña : " : "Password : ");
-        QCOMPARE(form->msgs->title(), spanish ? "Ventana de Alertas" : "Alerts Window");
-        QCOMPARE(form->usuario->toolTip(),
-                 spanish ? "Escriba Aqui su Usuario" : "Write here your UserName");
-        QCOMPARE(form->password->toolTip(),
-                 spanish ? "Escriba Aqui su Contraseña" : "Write here your Password");
-        QCOMPARE(form->descarga->title(), spanish ? "Descarga Actual" : "Current Download");
-        QCOMPARE(form->ddirframe->title(),
-                 spanish ? "Guardar Descargas En" : "Save Downloads Dir ");
-        QCOMPARE(form->spoolframe->title(), spanish ? "Descargas Pendientes" : "Download Spool");
-        QCOMPARE(form->opcion1->text(),
-                 spanish ? "Usar gestor de descargas externo" : "Use external download manager");
-        QCOMPARE(form->options->title(), spanish ? "Opciones" : "Options");
-        QCOMPARE(form->vlog->text(), spanish ? "Ver logs" : "View logs");
-        // Fixed captions are the same in both languages.
-        QCOMPARE(form->Frame2->title(), QStringLiteral("Auto login"));
-        QCOMPARE(form->Check2->text(), QStringLiteral("Auto iniciar"));
-        QCOMPARE(form->GetRight->text(), QStringLiteral("GetRight"));
-        QCOMPARE(form->DownloadAccelerator->text(), QStringLiteral("Download Accelerator"));
+        // English, Spanish; the last ones are the same in both.
+        const std::tuple<QString, const char*, const char*> captions[] = {
+            {form->conectar->text(), "Connect", "Conectar"},
+            {form->desconectar->text(), "Disconect", "Desconectar"},
+            {form->Label1->text(), "User : ", "Usuario : "},
+            {form->Label2->text(), "Password : ", "Contraseña : "},
+            {form->msgs->title(), "Alerts Window", "Ventana de Alertas"},
+            {form->usuario->toolTip(), "Write here your UserName", "Escriba Aqui su Usuario"},
+            {form->password->toolTip(), "Write here your Password", "Escriba Aqui su Contraseña"},
+            {form->descarga->title(), "Current Download", "Descarga Actual"},
+            {form->ddirframe->title(), "Save Downloads Dir ", "Guardar Descargas En"},
+            {form->spoolframe->title(), "Download Spool", "Descargas Pendientes"},
+            {form->opcion1->text(), "Use external download manager",
+             "Usar gestor de descargas externo"},
+            {form->options->title(), "Options", "Opciones"},
+            {form->vlog->text(), "View logs", "Ver logs"},
+            {form->Frame2->title(), "Auto login", "Auto login"},
+            {form->Check2->text(), "Auto iniciar", "Auto iniciar"},
+            {form->GetRight->text(), "GetRight", "GetRight"},
+            {form->DownloadAccelerator->text(), "Download Accelerator", "Download Accelerator"}};
+        for (const auto& [shown, english, spanishtext] : captions)
+            QCOMPARE(shown, QString::fromUtf8(spanish ? spanishtext : english));
         // So are the names a screen reader gives the pictures and the light, and their tips.
         const std::pair<QWidget*, const char*> named[] = {{form->CancelButton, "Cancel download"},
                                                           {form->sup, "Move up"},
@@ -64,103 +115,34 @@ class Startup : public QObject {
                                                           {form->scancel, "Remove"},
                                                           {form->Shape2, "Connection"}};
         for (const auto& [control, name] : named) {
-            QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name),
-                     QString::fromLatin1(name));
-            QVERIFY(control->toolTip().startsWith(QLatin1String(name)));
+            QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), name);
+            QVERIFY(control->toolTip().startsWith(name));
         }
 
-        QVERIFY(form->conectar->isEnabled());
-        QVERIFY(!form->desconectar->isEnabled());
-        QVERIFY(!form->sup->isEnabled() && !form->sdown->isEnabled() &&
-                !form->scancel->isEnabled());
-        QVERIFY(!form->GetRight->isEnabled() && !form->DownloadAccelerator->isEnabled());
-        QVERIFY(form->statustimer->Enabled());
+        QVERIFY(form->conectar->isEnabled() && form->statustimer->Enabled());
+        for (QWidget* off : std::initializer_list<QWidget*>{
+                 form->desconectar, form->sup, form->sdown, form->scancel, form->GetRight,
+                 form->DownloadAccelerator})
+            QVERIFY(!off->isEnabled());
         QCOMPARE(form->statustimer->Interval(), 500);
         QVERIFY(!form->reintentos->Enabled());
         QCOMPARE(form->reintentos->Interval(), 60000);
         QCOMPARE(form->alfa->RemotePort, 5000);
         QVERIFY(!form->bajando && !form->CancelSearch);
-        QCOMPARE(principal::connstate, qint16(0));
 
-        // Every caption fits its control.
+        // Every caption fits its control; push buttons ask for more room than it needs.
         for (QWidget* control : form->findChildren<QWidget*>()) {
-            const bool captioned = !control->property("text").toString().isEmpty();
-            // Push buttons ask for more room than their caption needs.
-            const int needed = qobject_cast<QPushButton*>(control)
-                                   ? control->fontMetrics().horizontalAdvance(
-                                         control->property("text").toString()) +
-                                         8
+            const QString text = control->property("text").toString();
+            const auto* frame = qobject_cast<QGroupBox*>(control);
+            const int needed = frame ? frame->fontMetrics().horizontalAdvance(frame->title()) + 16
+                               : qobject_cast<QPushButton*>(control)
+                                   ? control->fontMetrics().horizontalAdvance(text) + 8
                                    : control->sizeHint().width();
-            if (captioned &&
-                (qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control)))
+            if (frame || (!text.isEmpty() && (qobject_cast<QLabel*>(control) ||
+                                              qobject_cast<QAbstractButton*>(control))))
                 QVERIFY2(needed <= control->width(),
-                         qPrintable(control->objectName() + QLatin1Char(' ') +
-                                    control->property("text").toString()));
-            if (auto* frame = qobject_cast<QGroupBox*>(control))
-                QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) + 16 <=
-                             frame->width(),
-                         qPrintable(frame->title()));
+                         qPrintable(control->objectName() + ' ' + text));
         }
-    }
-
-    // The window as the demo shows it, logged in, with a download under way
-    // (progress, rate and time left) and a link waiting in the spool; a
-    // picture of it is kept for the documentation (scripts/screenshots.sh).
-    void demoDownload_data() { labelsAndStartingStates_data(); }
-    void demoDownload() {
-        QFETCH(int, language);
-        platform::setlanguage(platform::Language(language));
-        ProgramFolder folder;
-        QTemporaryDir served;
-        QTemporaryDir place;
-        const QString downloads = place.filePath("Downloads");
-        QDir().mkpath(downloads);
-        writefile(served.filePath("sample.bin"), QByteArray(16 * 1024 * 1024, 'q'));
-        writefile(served.filePath("readme.txt"), "demo\n");
-        FileServer files;
-        QVERIFY(files.listen(served.path()));
-        FileServer::Faults paced;
-        paced.dribble = 4096;
-        files.setfaults(paced);
-        LineServer server;
-        server.addaccount("demo", "demo");
-        server.setpause(0);
-        QVERIFY(server.listen());
-        folder.write("vars.ini", "user=demo\r\npass=demo\r\numsg=1\r\ndownloaddir=" +
-                                     downloads.toUtf8() + "\r\n");
-        auto form = freshwindow();
-        form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
-        form->alfa->RemotePort = server.port();
-        principal::Main();
-        form->conectar_Click();
-        QVERIFY(waitfor([&] { return server.loggedin() == 1; }, 20000));
-
-        // The transfer runs inside the event loop; a sampler acts from there.
-        bool queued = false;
-        QImage picture;
-        QTimer sampler;
-        connect(&sampler, &QTimer::timeout, [&] {
-            const bool moving = form->bajando && form->ProgressBar->value() > 2000 &&
-                                !form->RateLabel->text().isEmpty() &&
-                                !form->TimeLabel->text().isEmpty();
-            if (moving && !queued) {
-                queued = true;
-                server.send(files.url("readme.txt").toUtf8());
-            } else if (queued && picture.isNull() && form->spoollist->ListCount() == 1) {
-                picture = form->grab().toImage();
-                form->desconectar_Click();
-                form->CancelButton->click();
-            }
-        });
-        sampler.start(20);
-        server.send(files.url("sample.bin").toUtf8());
-        QVERIFY(waitfor([&] { return !picture.isNull() && !form->bajando; }, 60000));
-        const QString pictures =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
-        QDir().mkpath(pictures);
-        picture.save(QStringLiteral("%1/%2-demo-%3.png")
-                         .arg(pictures, QGuiApplication::platformName(),
-                              language == int(platform::Language::Spanish) ? "es" : "en"));
     }
 
     // The keyboard: Tab follows the screen, Delete or Backspace on a chosen
@@ -212,37 +194,207 @@ class Startup : public QObject {
                                   "DownloadAccelerator Check2 vlog");
     }
 
-    void storedStateIsApplied() {
+    // Read at start, written back, read again: the same each time. Keys
+    // are taken up to the first "=", the last of a key wins, any line end
+    // counts, bad lines are passed over; bytes that are not UTF-8 come back
+    // unchanged. The download folder is the desktop's (made when missing)
+    // unless the stored one exists, the documents folder when it is empty.
+    void storedstate_data() {
+        QTest::addColumn<QByteArray>("vars");    // null: no file
+        QTest::addColumn<QByteArray>("spool");   // null: no file
+        QTest::addColumn<QString>("applied");    // see applied()
+        QTest::addColumn<QByteArray>("written"); // vars.ini written back; "" not compared
+        const QByteArray none, every = "user= ana \r\npass=p=ss=word,#\r\ndownloaddir=FOLDER\r\n"
+                                       "external1=0\r\numsg=1\r\nautostart=0\r\n";
+        const QString nothing = "user '', pass '', external1 0, autostart 0, umsg 0, downloads, ";
+        QTest::newRow("no files") << none << none << nothing + "spool ''" << none;
+        QTest::newRow("every value")
+            << every << QByteArray("http://h/1\r\nhttp://h/2\r\n")
+            << "user ' ana ', pass 'p=ss=word,#', external1 0, autostart 0, umsg 1, FOLDER, "
+               "spool 'http://h/1|http://h/2'"
+            << every;
+        QTest::newRow("any line end, bad lines")
+            << QByteArray("user=first\rUser=capital\ruser =blank\rno equals sign here\r"
+                          "pass=a\nb\r\nuser=second\nautostart=7\rumsg=abc\rexternal1=x\r")
+            << QByteArray("http://a/1\r\n\r\nhttp://a/3\rhttp://a/4\nhttp://a/5")
+            << "user 'second', pass 'a', external1 0, autostart 0, umsg 0, downloads, "
+               "spool 'http://a/1||http://a/3|http://a/4|http://a/5'"
+            << none;
+        QTest::newRow("bytes of another encoding")
+            << QByteArray("user=jos\xe9\npass=\xff=\xc3\xa9\n") << none
+            << "user 'jos" + QString(QChar(0xDCE9)) + "', pass '" + QChar(0xDCFF) +
+                   "=\u00e9', external1 0, autostart 0, umsg 0, downloads, spool ''"
+            << QByteArray("user=jos\xe9\r\npass=\xff=\xc3\xa9\r\ndownloaddir=DOWNLOADS\r\n"
+                          "external1=0\r\numsg=0\r\nautostart=0\r\n");
+        QTest::newRow("umsg 2: the hint")
+            << QByteArray("umsg=2\r\n") << none << nothing + "spool '', hint" << none;
+        QTest::newRow("folder empty")
+            << QByteArray("downloaddir=\r\n") << none
+            << QString(nothing).replace("downloads", "documents") + "spool ''" << none;
+        QTest::newRow("folder gone") << QByteArray("downloaddir=/no/such/folder/anywhere\r\n")
+                                     << none << nothing + "spool ''" << none;
+        QTest::newRow("auto-login without a password")
+            << QByteArray("user=ana\r\npass=\r\nautostart=1\r\n") << none
+            << "user 'ana', pass '', external1 0, autostart 1, umsg 0, downloads, spool ''" << none;
+        QTest::newRow("auto-login")
+            << QByteArray("user=ana\r\npass=secret\r\nautostart=1\r\numsg=1\r\n") << none
+            << "user 'ana', pass 'secret', external1 0, autostart 1, umsg 1, "
+               "downloads, spool '', minimised, connecting"
+            << none;
+    }
+    void storedstate() {
+        QFETCH(QByteArray, vars);
+        QFETCH(QByteArray, spool);
+        QFETCH(QString, applied);
+        QFETCH(QByteArray, written);
         ProgramFolder folder;
-        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=secret\r\nautostart=0\r\n");
-        folder.write(QStringLiteral("spool.ini"), "http://h/1\r\nhttp://h/2\r\n");
-        auto form = freshwindow();
-        principal::Main();
-        QCOMPARE(form->usuario->text(), QStringLiteral("ana"));
-        QCOMPARE(form->spoollist->items(), QStringList({"http://h/1", "http://h/2"}));
-        QVERIFY(!(form->windowState() & Qt::WindowMinimized));
-        QCOMPARE(principal::connstate, qint16(0)); // auto start not ticked: no login
+        const QString odd = folder.file("a=b folder");
+        QDir().mkpath(odd);
+        const QString downloads =
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QDir(downloads).removeRecursively();
+        QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)));
+        const auto placed = [&](QByteArray bytes) {
+            return bytes.replace("FOLDER", QFile::encodeName(odd))
+                .replace("DOWNLOADS", QFile::encodeName(downloads));
+        };
+        if (!vars.isNull()) folder.write("vars.ini", placed(vars));
+        if (!spool.isNull()) folder.write("spool.ini", spool);
+        for (int round = 0; round < 2; ++round) {
+            auto form = freshwindow();
+            form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
+            form->alfa->RemotePort = 1; // nothing listens: the attempt itself is what counts
+            principal::Main();
+            QString seen = ::applied(*form, odd), expected = applied;
+            if (round == 1) { // written back as umsg 0, it brings the hint at the next start
+                seen.remove(", hint");
+                expected.remove(", hint");
+            }
+            QCOMPARE(seen, expected);
+            if (round == 0) {
+                // Nothing is written at start.
+                QCOMPARE(folder.exists("vars.ini"), !vars.isNull());
+                QCOMPARE(folder.exists("spool.ini"), !spool.isNull());
+                QVERIFY(principal::writevars() && principal::spoolfile().write());
+                if (!written.isEmpty()) QCOMPARE(folder.read("vars.ini"), placed(written));
+                const QStringList rows = form->spoollist->items();
+                QCOMPARE(folder.read("spool.ini"),
+                         rows.isEmpty() ? QByteArray() : (rows.join("\r\n") + "\r\n").toUtf8());
+            }
+            form->desconectar_Click();
+            delete createuser::instance();
+        }
     }
 
-    void autoLoginNeedsBothTexts() {
-        ProgramFolder folder;
-        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=\r\nautostart=1\r\n");
-        {
-            auto form = freshwindow();
-            principal::Main();
-            QVERIFY(!(form->windowState() & Qt::WindowMinimized));
-            QCOMPARE(principal::connstate, qint16(0));
-            QCOMPARE(form->msg->text(), QString());
+    // Each way the program writes a file. With room: the new content, in a
+    // file only its owner may read, also when the old one was readable to
+    // all; a whole file is replaced by a new one, so a reader never sees half
+    // of it. On a full disk the write fails and the old file stays whole:
+    // nothing short in its place, nothing beside it. The old files end ten
+    // bytes short of a page, so that a new line starts on the disk's last
+    // free bytes and needs a page it lacks.
+    void writes_data() {
+        QTest::addColumn<int>("write");
+        QTest::addColumn<bool>("full");
+        const char* names[] = {"settings",     "spool, whole", "spool, a link",
+                               "log, cleared", "log, a link",  "autostart entry"};
+        for (int write = 0; write < 6; ++write)
+            for (bool full : {false, true})
+                QTest::addRow("%s%s", names[write], full ? ", full disk" : "") << write << full;
+    }
+    void writes() {
+        QFETCH(int, write);
+        QFETCH(bool, full);
+        QTemporaryDir place;
+        const SmallDisk disk(full ? place.path() : QString(), 64);
+        if (full && !disk.mounted())
+            QSKIP("a small full disk needs root and a mount namespace of our own (unshare)");
+        const QDir dir(place.path());
+        const QString path =
+            dir.filePath(QStringList{"vars.ini", "spool.ini", "spool.ini", "log.txt", "log.txt",
+                                     "config/autostart/quillharbor.desktop"}[write]);
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+        platform::setapppath(dir.path());
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CONFIG_HOME", config);
+            platform::setapppath(QString());
+        });
+        auto form = freshwindow();
+        const qint64 page = ::sysconf(_SC_PAGESIZE);
+        QByteArray old(int(page - 10), 'o');
+        if (write == 1 || write == 2) {
+            form->spoollist->AddItem(QString(int(page - 12), 'a'));
+            QVERIFY(principal::spoolfile().write());
+            old = readfile(path);
+        } else {
+            dir.mkpath(QFileInfo(path).path());
+            writefile(path, old);
         }
-        folder.write(QStringLiteral("vars.ini"), "user=ana\r\npass=secret\r\nautostart=1\r\n");
+        QCOMPARE(old.size(), page - 10);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        const ino_t before = inode(path);
+        if (full) disk.fill(dir.filePath("filler"));
+
+        const QString link = "http://h/" + QString(40, 'x');
+        form->spoollist->AddItem(link);
+        // What each write reports; the ones that report nothing give -1.
+        const std::function<int()> writes[] = {
+            [] { return int(principal::writevars()); },
+            [] { return int(principal::spoolfile().write()); },
+            [&] { return principal::spoolfile().append(link), -1; },
+            [] { return logfunctions::clearlog(nullptr), -1; },
+            [&] { return logfunctions::writelog(link, 1), -1; },
+            [] { return int(platform::setautostart("Quillharbor", "/usr/bin/quillharbor")); }};
+        const int written = writes[write]();
+        const QByteArray now = readfile(path);
+        if (written >= 0) QCOMPARE(written == 1, !full);
+        QCOMPARE(now == old, full);
+        QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(),
+                 full && write != 5 ? 2 : 1);
+        if (full) return;
+        const bool appended = write == 2 || write == 4;
+        QCOMPARE(inode(path) == before, appended);
+        if (appended) QVERIFY(now.startsWith(old) && now.contains(link.toUtf8()));
+        if (write != 5) QCOMPARE(QFileInfo(path).permissions() & 0x0077, 0);
+    }
+
+    // Closing the window saves the spool, the link in flight first, empties
+    // the list, stops the transfer, closes the connection without a word to
+    // the server and ends the program; all of it also when the settings
+    // cannot be written.
+    void closing() {
+        int endings = 0;
+        principal::setendprogram([&] { ++endings; });
+        ProgramFolder folder;
+        QDir().mkpath(folder.file("vars.ini")); // cannot be replaced by a file
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
         auto form = freshwindow();
         form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
-        form->alfa->RemotePort = 1; // nothing listens: the attempt itself is what counts here
-        principal::Main();
-        QVERIFY(form->windowState() & Qt::WindowMinimized);
-        QCOMPARE(principal::umsgflag, qint16(1)); // the Connect action ran
-        QVERIFY(principal::connstate != 0);
-        form->desconectar_Click();
+        form->alfa->RemotePort = server.serverPort();
+        form->alfa->Connect();
+        QVERIFY(waitfor([&] { return server.hasPendingConnections(); }));
+        QTcpSocket* peer = server.nextPendingConnection();
+        QVERIFY(waitfor([&] { return form->alfa->State() == platform::Winsock::sckConnected; }));
+        form->spoollist->AddItem("http://h/next");
+        comandospool::inflightlink now("http://h/now");
+        now.fetching();
+        form->bajando = true;
+        QVERIFY(!principal::writevars());
+        form->show();
+        form->close();
+        principal::setendprogram(nullptr);
+        QCOMPARE(endings, 1);
+        QCOMPARE(folder.read("spool.ini"), "http://h/now\r\nhttp://h/next\r\n");
+        QCOMPARE(form->spoollist->ListCount(), 0);
+        QVERIFY(form->CancelSearch);
+        QCOMPARE(form->alfa->State(), int(platform::Winsock::sckClosed));
+        QVERIFY(waitfor([&] {
+            return peer->state() == QAbstractSocket::UnconnectedState || peer->bytesAvailable() > 0;
+        }));
+        QCOMPARE(peer->readAll(), QByteArray());
     }
 };
 

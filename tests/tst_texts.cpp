@@ -1,4 +1,4 @@
-// The size, rate and time texts of the progress display, and path splitting.
+// The size, rate and time texts of the progress display.
 #include "download/descargas.h"
 #include "download/formatmask.h"
 
@@ -96,32 +96,6 @@ class tst_texts : public QObject {
                  : kind == 'm' ? formatmask(value, mask)
                                : timetext(float(value)),
                  expected);
-    }
-
-    void paths_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("segment");
-        QTest::addColumn<bool>("url");
-        QTest::addColumn<QString>("expected");
-        const std::tuple<const char*, QString, bool, bool, const char*> cases[] = {
-            {"url segment", "a/b/setup.zip", true, true, "setup.zip"},
-            {"url ends in separator", "a/b/", true, true, ""},
-            {"url without separator", "setup.zip", true, true, "setup.zip"},
-            {"query kept", "http://h/get.php?id=5", true, true, "get.php?id=5"},
-            {"folder", "/downloads/setup.zip", false, false, "/downloads/"},
-            {"folder without separator", "setup.zip", false, false, "setup.zip"},
-            {"segment of a path", "/downloads/setup.zip", true, false, "setup.zip"},
-            {"url flag uses /, not the platform's", "a\\b/c\\d", true, true, "c\\d"},
-            {"beyond a 16-bit position", QString(40000, 'a') + "/tail", true, true, "tail"}};
-        for (const auto& [name, path, segment, url, expected] : cases)
-            QTest::newRow(name) << path << segment << url << QString(expected);
-    }
-    void paths() {
-        QFETCH(QString, path);
-        QFETCH(bool, segment);
-        QFETCH(bool, url);
-        QFETCH(QString, expected);
-        QCOMPARE(pathpart(path, segment, url), expected);
     }
 };
 

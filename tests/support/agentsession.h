@@ -14,13 +14,15 @@ namespace testsupport {
 
 class AgentSession {
   public:
-    // The server accepts alice/secret and sends messages without pauses.
+    // The server accepts alice/secret and sends messages without pauses; the
+    // status polls come five times as often as in the program.
     AgentSession() : form(freshwindow()) {
         server.addaccount("alice", "secret");
         server.setpause(0);
         server.listen();
         form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
         form->alfa->RemotePort = server.port();
+        form->statustimer->setInterval(100);
         QObject::connect(form->msg, &QLineEdit::textChanged,
                          [this](const QString& text) { texts << text; });
         form->show();

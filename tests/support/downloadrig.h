@@ -46,23 +46,10 @@ class DownloadRig {
             [this](QNetworkReply* reply) { attempts.append(reply->request().rawHeader("Range")); });
     }
 
-    // `size` bytes that differ from offset to offset.
-    static QByteArray pattern(qint64 size, int seed = 0) {
-        QByteArray bytes(size, Qt::Uninitialized);
-        quint32 state = 2463534242u + quint32(seed);
-        for (qint64 i = 0; i < size; ++i) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            bytes[i] = char(state);
-        }
-        return bytes;
-    }
     // A served file of `size` pattern bytes.
     QByteArray put(const QString& name, qint64 size) {
         const QByteArray bytes = pattern(size);
-        QFile out(served.filePath(name));
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
+        writefile(served.filePath(name), bytes);
         return bytes;
     }
 
@@ -81,10 +68,7 @@ class DownloadRig {
     // anything written beside it shows.
     QString downloads() const { return area.filePath("downloads"); }
     QString saved(const QString& name) const { return downloads() + '/' + name; }
-    QByteArray savedbytes(const QString& name) const {
-        QFile in(saved(name));
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
+    QByteArray savedbytes(const QString& name) const { return readfile(saved(name)); }
     bool exists(const QString& name) const { return QFile::exists(saved(name)); }
     QStringList downloadentries() const {
         return QDir(downloads()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);

@@ -13,15 +13,15 @@ class Nginx {
     explicit Nginx(const QString& root);
     ~Nginx();
     // Before start(): serve over TLS and HTTP/2 instead, with a certificate
-    // for 127.0.0.1 from a certificate authority made for this server
-    // (authority()), and answer on the plain port with a redirect there.
+    // for 127.0.0.1 made for this server (authority()), and answer on the
+    // plain port with a redirect there.
     void redirecttotls() { tls = true; }
     // False (see error()) when nginx or openssl is missing or would not start.
     bool start();
     quint16 port() const { return listening; }
     QString url(const QString& name) const; // on the plain port
     QString error() const { return problem; }
-    QString authority() const { return prefix.filePath("ca.pem"); }
+    QString authority() const { return prefix.filePath("server.pem"); }
     // The TLS server's requests so far, one line each: protocol, status, Range.
     QByteArray accesslog() const;
 

@@ -1,7 +1,8 @@
 #pragma once
 // What many tests need: a temporary program folder, a fresh main window in
-// it, and waiting on the event loop.
+// it, waiting on the event loop, test data, and a small disk to fill.
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -14,6 +15,17 @@ namespace testsupport {
 void writefile(const QString& path, const QByteArray& bytes);
 QByteArray readfile(const QString& path);
 
+// `size` bytes that differ from offset to offset, the same for the same seed.
+QByteArray pattern(qint64 size, int seed = 0);
+
+// The links of a log's download lines, in order.
+QStringList loggedlinks(const QByteArray& log);
+
+// Writes an executable `name` into `folder` that stands in for another
+// program: it appends each argument it gets, a line each, to "<name>.args"
+// beside it. Returns its path.
+QString standin(const QString& folder, const QString& name);
+
 // A temporary folder that stands in for the program's folder while it lives.
 class ProgramFolder {
   public:
@@ -21,13 +33,28 @@ class ProgramFolder {
     ~ProgramFolder();
     QString path() const { return dir.path(); }
     QString file(const QString& name) const { return dir.filePath(name); }
-    // Writes raw bytes to a file in the folder.
     void write(const QString& name, const QByteArray& bytes) const { writefile(file(name), bytes); }
     QByteArray read(const QString& name) const { return readfile(file(name)); }
     bool exists(const QString& name) const;
 
   private:
     QTemporaryDir dir;
+};
+
+// While it lives, a file system of `kib` KiB mounted on `folder`, seen by
+// this process only (a mount namespace of its own). It needs root: where
+// that is not allowed, or `folder` is "", mounted() is false.
+class SmallDisk {
+  public:
+    SmallDisk(const QString& folder, int kib);
+    ~SmallDisk();
+    bool mounted() const { return done; }
+    // Writes into `file` on it until it is full.
+    void fill(const QString& file) const;
+
+  private:
+    QByteArray where;
+    bool done = false;
 };
 
 // A new main window (the program's one), replacing any earlier one; the
@@ -39,10 +66,5 @@ bool waitfor(const std::function<bool()>& condition, int ms = 5000);
 
 // Serves the event loop for `ms`.
 void pump(int ms);
-
-// Peak resident memory of this process in MiB, since its start or the last
-// reset (for the benchmarks).
-double peakrssmib();
-void resetpeakrss();
 
 } // namespace testsupport
