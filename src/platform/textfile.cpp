@@ -122,13 +122,9 @@ QByteArray encodetext(const QString& text) {
 #ifdef Q_OS_WIN
     return text.toLocal8Bit();
 #endif
-    qsizetype first = 0;
-    while (first < text.size() && !standin(text.at(first).unicode()))
-        ++first;
-    if (first == text.size()) return text.toUtf8();
-    QByteArray bytes = QStringView(text).left(first).toUtf8();
-    qsizetype run = first;
-    for (qsizetype at = first; at < text.size(); ++at) {
+    QByteArray bytes;
+    qsizetype run = 0; // start of the text not yet encoded
+    for (qsizetype at = 0; at < text.size(); ++at) {
         const char16_t c = text.at(at).unicode();
         // A stand-in is a low surrogate: one that ends a pair is a real character.
         const bool paired = at > 0 && QChar::isHighSurrogate(text.at(at - 1).unicode());
@@ -137,6 +133,7 @@ QByteArray encodetext(const QString& text) {
         bytes += char(c - standinbase);
         run = at + 1;
     }
+    if (run == 0) return text.toUtf8();
     bytes += QStringView(text).mid(run).toUtf8();
     return bytes;
 }
