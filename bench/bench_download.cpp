@@ -24,16 +24,8 @@ namespace {
 bool makefile(const QString& path, qint64 mib) {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    QByteArray block(1024 * 1024, Qt::Uninitialized);
-    quint64 state = 88172645463325252ull;
     for (qint64 i = 0; i < mib; ++i) {
-        auto* words = reinterpret_cast<quint64*>(block.data());
-        for (qsizetype w = 0; w < block.size() / 8; ++w) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            words[w] = state;
-        }
+        const QByteArray block = testsupport::pattern(1024 * 1024, int(i));
         if (out.write(block) != block.size()) return false;
     }
     return true;

@@ -132,11 +132,7 @@ void Inet::follow() {
     const bool downgrade =
         request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
         scheme != QLatin1String("https");
-    QNetworkReply* old = reply;
-    reply = nullptr;
-    old->disconnect(this);
-    old->abort();
-    delete old;
+    dropreply();
     if (++redirects > maxredirects || downgrade ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         failed = true;
@@ -234,19 +230,23 @@ void Inet::Pause(int ms, const std::function<bool()>& giveup) {
         waitforevents(int(qMin<qint64>(deadline.remainingTime(), 100)));
 }
 
+// Not deleteLater(): the downloader runs inside a yield, where deferred
+// deletes wait until the transfer is over, and a server that cuts every
+// answer would pile up replies meanwhile. Callers are never inside the
+// reply's own signals.
+void Inet::dropreply() {
+    QNetworkReply* old = reply;
+    reply = nullptr;
+    old->disconnect(this);
+    old->abort();
+    delete old;
+}
+
 void Inet::Cancel() {
     requesttimer->stop();
     stalltimer->stop();
     if (reply) {
-        QNetworkReply* old = reply;
-        reply = nullptr;
-        old->disconnect(this);
-        old->abort();
-        // Not deleteLater(): the downloader runs inside a yield, where
-        // deferred deletes wait until the transfer is over, and a server that
-        // cuts every answer would pile up replies meanwhile. Nothing of ours
-        // is inside the reply's signals here.
-        delete old;
+        dropreply();
         manager->clearConnectionCache();
     }
     redirectto.clear();

@@ -79,6 +79,7 @@ class Inet : public QObject {
   private:
     void send(const QNetworkRequest& request);
     void follow();
+    void dropreply(); // aborts and deletes the current reply at once
     void headersarrived();
     void fillbuffer();
     bool bodyended() const;

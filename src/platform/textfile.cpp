@@ -20,8 +20,14 @@ constexpr char16_t standinbase = 0xDC00;
 constexpr qint64 leastpausems = 100;
 constexpr qint64 bytesperms = 256;
 
-bool standin(char16_t c) {
-    return c >= standinbase + 0x80 && c <= standinbase + 0xFF;
+// The byte that the character at `at` stands in for, or -1 when it is none.
+// Stand-ins are low surrogates: one that ends a pair is half of a real
+// character.
+int standinbyte(const QString& text, qsizetype at) {
+    const char16_t c = text.at(at).unicode();
+    if (c < standinbase + 0x80 || c > standinbase + 0xFF) return -1;
+    if (at > 0 && QChar::isHighSurrogate(text.at(at - 1).unicode())) return -1;
+    return c - standinbase;
 }
 
 // The length of the valid UTF-8 sequence at `at`, 0 when there is none.
@@ -125,12 +131,10 @@ QByteArray encodetext(const QString& text) {
     QByteArray bytes;
     qsizetype run = 0; // start of the text not yet encoded
     for (qsizetype at = 0; at < text.size(); ++at) {
-        const char16_t c = text.at(at).unicode();
-        // A stand-in is a low surrogate: one that ends a pair is a real character.
-        const bool paired = at > 0 && QChar::isHighSurrogate(text.at(at - 1).unicode());
-        if (!standin(c) || paired) continue;
+        const int byte = standinbyte(text, at);
+        if (byte < 0) continue;
         bytes += QStringView(text).mid(run, at - run).toUtf8();
-        bytes += char(c - standinbase);
+        bytes += char(byte);
         run = at + 1;
     }
     if (run == 0) return text.toUtf8();
@@ -142,13 +146,10 @@ QString percentbytes(const QString& text) {
     QString escaped;
     escaped.reserve(text.size());
     for (qsizetype at = 0; at < text.size(); ++at) {
-        const char16_t c = text.at(at).unicode();
-        const bool paired = at > 0 && QChar::isHighSurrogate(text.at(at - 1).unicode());
-        if (standin(c) && !paired)
-            escaped += QLatin1Char('%') +
-                       QString::number(c - standinbase, 16).toUpper().rightJustified(2, u'0');
+        if (const int byte = standinbyte(text, at); byte >= 0)
+            escaped += QLatin1Char('%') + QString::number(byte, 16).toUpper();
         else
-            escaped += QChar(c);
+            escaped += text.at(at);
     }
     return escaped;
 }
