@@ -1,6 +1,8 @@
 // The size, rate and time texts of the progress display.
 #include "download/descargas.h"
 #include "download/formatmask.h"
+#include "download/reasons.h"
+#include "platform/resstrings.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -96,6 +98,27 @@ class tst_texts : public QObject {
                  : kind == 'm' ? formatmask(value, mask)
                                : timetext(float(value)),
                  expected);
+    }
+
+    // Every reason a transfer can fail for has its own short text in both
+    // languages; a status reads as the server gave it.
+    void reasons() {
+        for (auto language : {platform::Language::English, platform::Language::Spanish}) {
+            platform::setlanguage(language);
+            QSet<QString> seen;
+            for (int r = int(reason::nolength); r <= int(reason::scheme); ++r) {
+                const QString text = reasontext({.why = reason(r)});
+                QVERIFY2(!text.isEmpty() && !seen.contains(text), qPrintable(QString::number(r)));
+                seen.insert(text);
+            }
+        }
+        platform::setlanguage(platform::Language::English);
+        QCOMPARE(reasontext({.why = reason::certificate}), "certificate not trusted");
+        QCOMPARE(reasontext({.why = reason::status, .status = 404, .statustext = "Not Found"}),
+                 "404 Not Found");
+        QCOMPARE(reasontext({.why = reason::status, .status = 404}), "404");
+        QCOMPARE(reasontext({}), QString());
+        QCOMPARE(fromclient(platform::Inet::Error::proxyrefused), reason::proxyrefused);
     }
 };
 

@@ -34,6 +34,29 @@ QUrl redirecttarget(QNetworkReply* reply) {
     if (!redirect || location.isEmpty()) return QUrl();
     return reply->url().resolved(QUrl::fromEncoded(location));
 }
+Inet::Error replyerror(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::NoError:
+        return Inet::Error::none;
+    case QNetworkReply::HostNotFoundError:
+        return Inet::Error::hostnotfound;
+    case QNetworkReply::ConnectionRefusedError:
+        return Inet::Error::cannotconnect;
+    case QNetworkReply::SslHandshakeFailedError:
+        return Inet::Error::certificate;
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return Inet::Error::proxyrefused;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        return Inet::Error::proxyunreachable;
+    case QNetworkReply::TimeoutError:
+        return Inet::Error::timedout;
+    case QNetworkReply::ProtocolFailure:
+        return Inet::Error::badanswer;
+    default:
+        return Inet::Error::other;
+    }
+}
 } // namespace
 
 Inet::Inet(QObject* parent)
@@ -44,11 +67,15 @@ Inet::Inet(QObject* parent)
     connect(requesttimer, &QTimer::timeout, this, [this] {
         if (reply && !responded) {
             failed = true;
+            lasterror = Error::timedout;
             reply->disconnect(this);
             reply->abort();
         }
     });
-    connect(stalltimer, &QTimer::timeout, this, [this] { stalled = true; });
+    connect(stalltimer, &QTimer::timeout, this, [this] {
+        stalled = true;
+        lasterror = Error::timedout;
+    });
     buffer.resize(ownbuffersize);
 }
 
@@ -116,10 +143,12 @@ void Inet::send(const QNetworkRequest& request) {
         requesttimer->stop();
         stalltimer->stop();
         if (!responded) {
-            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
                 responded = true;
-            else
+            } else {
                 failed = true;
+                lasterror = replyerror(reply->error());
+            }
         }
     });
 }
@@ -136,6 +165,7 @@ void Inet::follow() {
     if (++redirects > maxredirects || downgrade ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         failed = true;
+        lasterror = Error::redirects;
         return;
     }
     request.setUrl(redirectto);
@@ -253,6 +283,7 @@ void Inet::Cancel() {
     responded = false;
     failed = false;
     stalled = false;
+    lasterror = Error::none;
     start = end = 0;
 }
 

@@ -76,6 +76,23 @@ class Inet : public QObject {
     // Serves the event loop for `ms`, or until `giveup` turns true.
     void Pause(int ms, const std::function<bool()>& giveup);
 
+    // Why the last request failed, or why its body ended early; none while
+    // all is well (a status such as 404 is an answer, not a failure).
+    enum class Error {
+        none,
+        hostnotfound,
+        cannotconnect,
+        certificate,      // not trusted, expired or for another name
+        proxyrefused,     // the proxy answered 407 or refused the tunnel
+        proxyunreachable,
+        headertoolarge,
+        timedout,         // no answer, or no body byte, in time
+        redirects,        // too many, or to a scheme or place refused
+        badanswer,        // not readable as HTTP
+        other,
+    };
+    Error error() const { return lasterror; }
+
   private:
     void send(const QNetworkRequest& request);
     void follow();
@@ -95,6 +112,7 @@ class Inet : public QObject {
     bool responded = false;
     bool failed = false;
     bool stalled = false;
+    Error lasterror = Error::none;
     // Our own bounded buffer: filled from the reply in large blocks, handed
     // out in the caller's slices.
     QByteArray buffer;
