@@ -9,7 +9,9 @@ packages=(
   build-essential cmake ninja-build pkg-config  # the build
   qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test (with the
                                                  # offscreen and X11 platforms)
+  libcurl4-openssl-dev                           # the downloader's HTTP engine
   nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
+  tinyproxy                                      # a real HTTP proxy for the downloader's tests
   xvfb xauth                                     # running the window without a display
   dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package
