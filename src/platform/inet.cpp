@@ -357,9 +357,14 @@ void Inet::ended(int result) {
     finished = true;
     long connectcode = 0;
     curl_easy_getinfo(h.easy, CURLINFO_HTTP_CONNECTCODE, &connectcode);
-    const Error why = h.toolarge
-                          ? Error::headertoolarge
-                          : clienterror(CURLcode(result), responded, h.viaproxy, connectcode);
+    Error why = h.toolarge ? Error::headertoolarge
+                           : clienterror(CURLcode(result), responded, h.viaproxy, connectcode);
+    // curl names nghttp2 when it refused the server's HTTP/2 frames; before
+    // the answer those carry its header block, which nghttp2 and curl bound
+    // (8 CONTINUATION frames, 128 KiB of fields). curl has no code of its own
+    // for this (it is a receive error).
+    if (result == CURLE_RECV_ERROR && std::strstr(h.errortext, "nghttp2"))
+        why = responded ? Error::badanswer : Error::headertoolarge;
     if (!redirectto.isEmpty() || failed) {
         // A redirect is followed by the caller's next poll.
     } else if (!responded) {

@@ -26,8 +26,6 @@ class Nginx {
     QByteArray accesslog() const;
 
   private:
-    bool makecertificates();
-
     QString root;
     QTemporaryDir prefix;
     QProcess process;
