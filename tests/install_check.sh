@@ -45,7 +45,7 @@ done
 
 # Dependencies from the executable's libraries, nothing more.
 depends=$(dpkg-deb -f "$package" Depends)
-for library in libc6 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6; do
+for library in libc6 libcurl4 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6; do
   grep -q "\b$library (>= " <<<"$depends" || fail "no versioned dependency on $library: $depends"
 done
 ! grep -q "qt6-qpa-plugins" <<<"$depends" || fail "needless dependency: $depends"

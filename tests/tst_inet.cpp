@@ -184,6 +184,13 @@ class tst_inet : public QObject {
         inet.requesttimeoutms = 5000;
         inet.stalltimeoutms = 1000;
         resetpeakrss();
+        // Under AddressSanitizer the process is larger from the start and
+        // freed memory is held back for a while: there only the growth counts.
+#ifdef __SANITIZE_ADDRESS__
+        const double limit = peakrssmib() + 50;
+#else
+        const double limit = 100;
+#endif
         const Outcome outcome = fetch(inet, (f.redirected ? first : hostile).url("f.bin"));
         const double peak = peakrssmib();
         QCOMPARE(outcome.error, f.error);
@@ -191,7 +198,7 @@ class tst_inet : public QObject {
         QCOMPARE(inet.alive(), 0);
         QCOMPARE(hostile.connections(), 1);
         QVERIFY(waitfor([&] { return hostile.closed() == 1; }, 5000));
-        QVERIFY2(peak < 100, qPrintable(QString::number(peak) + " MiB"));
+        QVERIFY2(peak < limit, qPrintable(QString::number(peak) + " MiB"));
     }
 
     // Each way a request fails, with the reason the client gives.
