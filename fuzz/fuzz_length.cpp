@@ -3,6 +3,7 @@
 // comma-separated parts when they are all the same.
 #include "download/descargas.h"
 
+#include <QStringList>
 #include <charconv>
 #include <cstdlib>
 #include <string>

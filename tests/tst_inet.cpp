@@ -49,13 +49,23 @@ Script http2(int frames) {
     return ScriptedServer::once(whole + frame(0, 1, 1, "hello"));
 }
 
-// Redirects from /r/0 to /r/1 and on, then a 5-byte answer at /r/`hops`.
+// An answer with a body of 300000 bytes: more than comes with its headers.
+QByteArray whole() {
+    return answer("200 OK", "Content-Length: 300000\r\n", QByteArray(300000, 'x'));
+}
+
+// Redirects from /r/0 to /r/1 and on (each over before the next is asked
+// for), then at /r/`hops` the whole answer, in pieces 10 ms apart.
 Script chain(int hops) {
-    return [hops](const QByteArray& request, qint64 sent) -> std::optional<QByteArray> {
-        if (sent > 0) return std::nullopt;
+    return [hops, last = whole(), wait = false](const QByteArray& request,
+                                                qint64 sent) mutable -> std::optional<QByteArray> {
         const int at = request.mid(request.indexOf("/r/") + 3).split(' ').value(0).toInt();
-        if (at < hops) return redirect("/r/" + QString::number(at + 1));
-        return answer("200 OK", "Content-Length: 5\r\n", "hello");
+        if (at < hops)
+            return sent == 0 ? std::optional(redirect("/r/" + QString::number(at + 1)))
+                             : std::nullopt;
+        if (sent == last.size()) return std::nullopt;
+        wait = !wait;
+        return wait ? last.mid(sent, 30000) : QByteArray();
     };
 }
 
@@ -204,8 +214,7 @@ class tst_inet : public QObject {
     // Each way a request fails, with the reason the client gives.
     void failures_data() {
         QTest::addColumn<Failure>("f");
-        const Script fine =
-            ScriptedServer::once(answer("200 OK", "Content-Length: 5\r\n", "hello"));
+        const Script fine = ScriptedServer::once(whole());
         QTest::newRow("nothing listens") << Failure{.error = Error::cannotconnect};
         QTest::newRow("unknown authority")
             << Failure{.script = fine, .tls = Tls::unknown, .error = Error::certificate};
@@ -259,7 +268,7 @@ class tst_inet : public QObject {
         inet.requesttimeoutms = f.timeoutms;
         const Outcome outcome = fetch(inet, url);
         QCOMPARE(outcome.error, f.error);
-        QCOMPARE(outcome.body, f.error == Error::none ? 5 : 0);
+        QCOMPARE(outcome.body, f.error == Error::none ? 300000 : 0);
         QCOMPARE(inet.alive(), 0);
     }
 

@@ -196,6 +196,8 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
 bool Inet::send(const QUrl& url) {
     hop = std::make_unique<Hop>();
     hop->url = url;
+    finished = false; // a redirect's transfer may have ended before this one
+
     CURL* easy = hop->easy = curl_easy_init();
     if (!easy) return false;
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
@@ -420,14 +422,16 @@ std::optional<QByteArray> Inet::GetChunk(int size, const std::function<bool()>& 
         if (giveup && giveup()) break;
     }
     const qsizetype count = qMin<qsizetype>(size, held);
-    QByteArray chunk(count, Qt::Uninitialized);
+    // The caller has let go of the last piece by now, as a rule: then its
+    // storage serves again, instead of a new one for every chunk.
+    piece.resize(count);
     const qsizetype first = qMin(count, buffer.size() - head);
-    std::memcpy(chunk.data(), buffer.constData() + head, size_t(first));
-    std::memcpy(chunk.data() + first, buffer.constData(), size_t(count - first));
+    std::memcpy(piece.data(), buffer.constData() + head, size_t(first));
+    std::memcpy(piece.data() + first, buffer.constData(), size_t(count - first));
     head = (head + count) % buffer.size();
     held -= count;
     resume();
-    return chunk;
+    return piece;
 }
 
 bool Inet::bodyended() const {

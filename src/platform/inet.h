@@ -145,6 +145,7 @@ class Inet : public QObject {
     QByteArray buffer;
     qsizetype head = 0;
     qsizetype held = 0;
+    QByteArray piece; // the last chunk handed out
 };
 
 } // namespace platform

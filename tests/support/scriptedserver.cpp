@@ -6,6 +6,7 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 #include <memory>
 
 namespace testsupport {
@@ -116,7 +117,8 @@ void ScriptedServer::pump(QTcpSocket* socket, const QByteArray& request, qint64*
             socket->disconnectFromHost();
             return;
         }
-        if (next->isEmpty()) return;
+        if (next->isEmpty())
+            return QTimer::singleShot(10, socket, [=, this] { pump(socket, request, sent); });
         *sent += next->size();
         socket->write(*next);
     }

@@ -3,9 +3,9 @@
 // request head has come (up to the first blank line; in HTTP/2, its first
 // HEADERS frame), the script is asked for the next bytes to send, and asked again
 // whenever the client has taken most of them, so an endless answer never
-// piles up here. No bytes means silence from then on; no answer (nullopt)
-// ends it, and the server closes. Over TCP, or over TLS with the protocols
-// it offers by ALPN.
+// piles up here. No bytes means nothing for now: the script is asked again
+// 10 ms later. No answer (nullopt) ends it, and the server closes. Over TCP,
+// or over TLS with the protocols it offers by ALPN.
 #include <QByteArray>
 #include <QList>
 #include <QObject>
