@@ -25,6 +25,8 @@ constexpr float startoffset = 1.0f;
 // Serving events and redrawing after every 1024-byte chunk would cost far
 // more than the transfer itself; once a frame keeps the window live.
 constexpr qint64 refreshms = 16;
+// What the file is written in, at most, while chunks keep coming.
+constexpr qsizetype batchsize = 256 * 1024;
 // Attempts in a row that may end without getting further before the
 // transfer is given up, and the longest wait between two of them.
 constexpr int maxfailures = 5;
@@ -175,6 +177,14 @@ void chunkloop(transfer& t, QFile& output) {
     sincerefresh.start();
     qint64 unflushed = 0;
     qsizetype got = 0;
+    // Chunks reach the file in large writes: a system call for every 1024
+    // bytes would cost more than the rest of the transfer.
+    QByteArray pending;
+    const auto writepending = [&] {
+        const bool written = output.write(pending) == pending.size();
+        pending.resize(0);
+        return written;
+    };
     do {
         const std::optional<QByteArray> chunk =
             w.Inet1->GetChunk(chunksize, [&w] { return w.CancelSearch; });
@@ -182,15 +192,20 @@ void chunkloop(transfer& t, QFile& output) {
         got = chunk->size();
         if (!checkrewrite(t, output, *chunk)) return diskfailed(t);
         if (t.changed) return;
-        if (got > 0 && output.write(*chunk) != got) return diskfailed(t);
+        pending += *chunk;
         unflushed += got;
-        // The chunk in hand is written, then a cancel is obeyed.
+        // The chunk in hand is written, then a cancel is obeyed. Bytes that
+        // are compared with the disk are written at once, so the next
+        // comparison reads at the file's position.
+        if ((w.CancelSearch || pending.size() >= batchsize || output.pos() < t.ondisk) &&
+            !writepending())
+            return diskfailed(t);
         if (w.CancelSearch) return;
         // More than announced is refused (the bar has no room for it).
         if (t.received + unflushed > t.expected) return failed(t);
         // The display, once a frame while chunks keep coming, and after the last.
         if (got < 2 || sincerefresh.elapsed() >= refreshms) {
-            if (!output.flush()) return diskfailed(t);
+            if (!writepending() || !output.flush()) return diskfailed(t);
             t.received += unflushed;
             unflushed = 0;
             // The start time lies a second back, so the divisor is never 0.
