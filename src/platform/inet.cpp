@@ -197,7 +197,6 @@ bool Inet::send(const QUrl& url) {
     hop = std::make_unique<Hop>();
     hop->url = url;
     finished = false; // a redirect's transfer may have ended before this one
-
     CURL* easy = hop->easy = curl_easy_init();
     if (!easy) return false;
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
@@ -281,6 +280,7 @@ void Inet::headerline(const QByteArray& line) {
         h.toolarge = true;
         return;
     }
+    if (h.inbody) return; // trailers after a chunked body are no headers of ours
     // Each answer starts with its status line: a proxy's or an interim
     // answer's headers are not the final answer's.
     if (line.startsWith("HTTP/")) {
