@@ -205,6 +205,8 @@ bool Inet::send(const QUrl& url) {
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
     curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // What the agent's requests always said (Qt's default), so servers answer as before.
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Mozilla/5.0");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // No connection outlives its request: one given up is closed at once.
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
