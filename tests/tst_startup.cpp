@@ -227,6 +227,15 @@ class Startup : public QObject {
                    "=\u00e9', external1 0, autostart 0, umsg 0, downloads, spool ''"
             << QByteArray("user=jos\xe9\r\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\r\n"
                           "downloaddir=DOWNLOADS\r\nexternal1=0\r\numsg=0\r\nautostart=0\r\n");
+        // A mark that starts a file is an editor's; elsewhere it is a character.
+        QTest::newRow("byte-order marks")
+            << QByteArray("\xef\xbb\xbfuser=ana\npass=\xe7\xef\xef\xbb\xbf\n")
+            << QByteArray("\xef\xbb\xbfhttp://h/1\r\n\xef\xbb\xbfhttp://h/2\r\n")
+            << "user 'ana', pass '" + QString(QChar(0xDCE7)) + QChar(0xDCEF) + QChar(0xFEFF) +
+                   "', external1 0, autostart 0, umsg 0, downloads, spool 'http://h/1|" +
+                   QChar(0xFEFF) + "http://h/2'"
+            << QByteArray("user=ana\r\npass=\xe7\xef\xef\xbb\xbf\r\ndownloaddir=DOWNLOADS\r\n"
+                          "external1=0\r\numsg=0\r\nautostart=0\r\n");
         QTest::newRow("umsg 2: the hint")
             << QByteArray("umsg=2\r\n") << none << nothing + "spool '', hint" << none;
         QTest::newRow("folder empty")
