@@ -77,6 +77,8 @@ class Startup : public QObject {
 
         for (int id = 101; id <= 129; ++id)
             QVERIFY2(!LoadResString(id).isEmpty(), qPrintable(QString::number(id)));
+        for (int id = 200; id <= 205; ++id)
+            QVERIFY2(!LoadResString(id).isEmpty(), qPrintable(QString::number(id)));
         QVERIFY(LoadResString(100).isEmpty() && LoadResString(99999).isEmpty());
         noticewindow* hint = createuser::instance();
         QVERIFY(hint && hint->isVisible() && !hint->isModal());
@@ -109,15 +111,19 @@ class Startup : public QObject {
         for (const auto& [shown, english, spanishtext] : captions)
             QCOMPARE(shown, QString::fromUtf8(spanish ? spanishtext : english));
         // So are the names a screen reader gives the pictures and the light, and their tips.
-        const std::pair<QWidget*, const char*> named[] = {{form->CancelButton, "Cancel download"},
-                                                          {form->sup, "Move up"},
-                                                          {form->sdown, "Move down"},
-                                                          {form->scancel, "Remove"},
-                                                          {form->Shape2, "Connection"}};
-        for (const auto& [control, name] : named) {
+        const std::tuple<QWidget*, const char*, const char*> named[] = {
+            {form->CancelButton, "Cancel download", "Cancelar descarga"},
+            {form->sup, "Move up", "Subir"},
+            {form->sdown, "Move down", "Bajar"},
+            {form->scancel, "Remove", "Quitar"},
+            {form->Shape2, "Connection", "Conexión"}};
+        for (const auto& [control, english, spanishtext] : named) {
+            const QString name = QString::fromUtf8(spanish ? spanishtext : english);
             QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), name);
             QVERIFY(control->toolTip().startsWith(name));
         }
+        QCOMPARE(form->Shape2->toolTip(), spanish ? "Conexión: verde cuando está conectado"
+                                                  : "Connection: green when connected");
 
         QVERIFY(form->conectar->isEnabled() && form->statustimer->Enabled());
         for (QWidget* off : std::initializer_list<QWidget*>{
