@@ -89,11 +89,11 @@ dpkg-deb -x "$package" "$work/root"
 zcat "$work/root/usr/share/doc/quillharbor/changelog.gz" | head -n1 | grep -qF "quillharbor ($version)" ||
   fail "the changelog's newest entry is not $version"
 if command -v lintian >/dev/null; then
-  lintian --fail-on error,warning "$package" 2>/dev/null || fail "lintian: errors or warnings"
-  # Nor these notes: the binary is hardened and stripped as Debian's own are.
-  hints=$(lintian -I "$package" 2>/dev/null |
-    grep -E "hardening-no-bindnow|hardening-no-fortify-functions|binary-has-unneeded-section" || true)
-  [ -z "$hints" ] || fail "lintian: $hints"
+  hints=$(lintian -I --fail-on error,warning "$package" 2>/dev/null) ||
+    fail "lintian: errors or warnings: $hints"
+  # Nor these notes: the program is hardened and stripped as Debian's own are.
+  ! grep -E "hardening-no-bindnow|hardening-no-fortify-functions|binary-has-unneeded-section" \
+    <<<"$hints" || fail "lintian: the notes above"
 fi
 # One licence everywhere: LICENSE's holders and terms are the package's
 # (Debian's name for them is Expat), and the metainfo names the same, MIT.
