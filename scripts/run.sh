@@ -17,7 +17,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run.sh: no display here: the agent will run on a virtual display (Xvfb) and log in by itself."
 fi
 
-bash "$top/scripts/bootstrap.sh"
+bash "$top/scripts/bootstrap.sh" run
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --parallel --target quillharbor quillharbor-server
 
