@@ -60,8 +60,11 @@ found lookat(const QString& target, const QString& link, qint64& size) {
     default:
         return found::notregular;
     }
+    // One that cannot be opened (read-only, say) is replaced by a fresh one.
     platform::RawFile file;
-    if (file.reopen(part) != platform::RawFile::Opened::ok) return found::notregular;
+    const platform::RawFile::Opened opened = file.reopen(part);
+    if (opened == platform::RawFile::Opened::notregular) return found::notregular;
+    if (opened != platform::RawFile::Opened::ok) return found::nothing;
     size = file.size();
     return size >= 0 && file.origin() == originof(link) ? found::partial : found::nothing;
 }
