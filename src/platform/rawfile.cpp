@@ -21,6 +21,8 @@ namespace platform {
 namespace {
 // Written out whenever this much waits, so that writes stay few and large.
 constexpr qsizetype buffersize = 64 * 1024;
+// Bytes written before the disk is asked to start writing them out.
+constexpr qint64 writebackstep = 8 * 1024 * 1024;
 // An origin longer than this is no link of ours.
 constexpr qsizetype maxorigin = 64 * 1024;
 #ifndef Q_OS_WIN
@@ -111,7 +113,26 @@ bool RawFile::writeout(const char* data, qint64 count) {
         done += n;
     }
     position += count;
+    startwriteback(position - count, count);
     return true;
+}
+
+// The disk starts on what was written while the transfer goes on, so the
+// sync at the end finds little left to do.
+void RawFile::startwriteback(qint64 offset, qint64 count) {
+#ifdef Q_OS_LINUX
+    if (offset != unstartedfrom + unstarted) {
+        unstartedfrom = offset;
+        unstarted = 0;
+    }
+    unstarted += count;
+    if (unstarted < writebackstep) return;
+    ::sync_file_range(fd, off_t(unstartedfrom), off_t(unstarted), SYNC_FILE_RANGE_WRITE);
+    unstarted = 0;
+#else
+    Q_UNUSED(offset);
+    Q_UNUSED(count);
+#endif
 }
 
 bool RawFile::sync() {

@@ -57,11 +57,15 @@ class RawFile {
   private:
     Opened open(const QString& path, bool fresh);
     bool writeout(const char* data, qint64 count);
+    void startwriteback(qint64 offset, qint64 count);
 
     int fd = -1;
     qint64 position = 0; // where the buffer's first byte belongs
     QByteArray buffer;
     bool full = false;
+    // Written bytes the disk was not yet asked to write out (contiguous).
+    qint64 unstartedfrom = 0;
+    qint64 unstarted = 0;
 #ifdef Q_OS_WIN
     QFile* file = nullptr;
 #endif
