@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the checks CI runs, the
-# benchmark and the agent need, and generates the locales the tests use.
+# Installs the Debian packages the project needs.
+#   bootstrap.sh run   only what building and running the agent and its demo
+#                      need (scripts/run.sh)
+#   bootstrap.sh       that, and everything the tests, the checks CI runs, the
+#                      benchmarks and coverage need; and the locales the tests use
 # Idempotent and non-interactive: it only calls apt-get or localedef when
 # something is missing.
 set -euo pipefail
 
-packages=(
+# Building and running the agent and the demo.
+run_packages=(
   build-essential cmake ninja-build pkg-config  # the build
   qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test (with the
                                                  # offscreen and X11 platforms)
   libcurl4-openssl-dev                           # the downloader's HTTP engine
+  xvfb                                           # the demo's agent without a display
+)
+# The tests, the checks CI runs, the benchmark and coverage.
+check_packages=(
   nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
   tinyproxy                                      # a real HTTP proxy for the downloader's tests
-  xvfb xauth                                     # running the window without a display
+  xauth                                          # xvfb-run: tests on a virtual display
   dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package
+  devscripts                                     # hardening-check of the packaged program
   locales                                        # decimal-comma locales for the text tests
   clang libclang-rt-14-dev                       # the fuzz targets (libFuzzer)
   g++-mingw-w64-x86-64-posix                     # the Windows compile check
@@ -23,6 +32,12 @@ packages=(
 # The C library formats numbers with a decimal comma only under a locale
 # that is generated on the machine.
 locales=(es_ES de_DE)
+
+case "${1:-all}" in
+  run) packages=("${run_packages[@]}") locales=() ;;
+  all) packages=("${run_packages[@]}" "${check_packages[@]}") ;;
+  *) echo "usage: bootstrap.sh [run]" >&2; exit 2 ;;
+esac
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -43,7 +58,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-for locale in "${locales[@]}"; do
+for locale in ${locales[@]+"${locales[@]}"}; do
   if ! locale -a 2>/dev/null | grep -qx "$locale.utf8"; then
     echo "bootstrap: generating $locale.UTF-8"
     $sudo localedef -i "$locale" -c -f UTF-8 "$locale.UTF-8" || true

@@ -33,6 +33,7 @@ for target in "${targets[@]}"; do
     "$build/corpus/$target" "$top/fuzz/corpus/$target" </dev/null >"$log" 2>&1; then
     grep -v -E '^#[0-9]+' "$log" | tail -80
     echo "fuzz: $target failed; the input is in $build/crashes, the output in $log" >&2
+    echo "fuzz: once fixed, keep the input as a seed in fuzz/corpus/$target" >&2
     exit 1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

@@ -17,7 +17,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run.sh: no display here: the agent will run on a virtual display (Xvfb) and log in by itself."
 fi
 
-bash "$top/scripts/bootstrap.sh"
+bash "$top/scripts/bootstrap.sh" run
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --parallel --target quillharbor quillharbor-server
 
@@ -82,23 +82,17 @@ else
   connect='In the agent'"'"'s window, click "Connect" (user demo, password demo).'
 fi
 
-# Says so when a demo file has arrived whole in the download folder.
-arrivals() {
-  declare -A seen
-  for got in "$downloads"/*; do [ -f "$got" ] && seen[$got]=$(stat -c %Y.%s "$got"); done
-  while sleep 1; do
-    for served in "$files"/*; do
-      got="$downloads/${served##*/}"
-      [ -f "$got" ] || continue
-      now=$(stat -c %Y.%s "$got")
-      if [ "${seen[$got]:-}" != "$now" ] && [ "$(stat -c %s "$got")" = "$(stat -c %s "$served")" ]; then
-        echo "run.sh: arrived: $got ($(stat -c %s "$got") bytes)"
-        seen[$got]=$now
-      fi
-    done
+# Answers every typed link: each "Saved" or "Not saved" line the agent logs
+# is printed as it appears (in English or Spanish). tail ends with this script.
+outcomes() {
+  tail --pid=$$ -n 0 -F "$home/log.txt" 2>/dev/null | while IFS= read -r line; do
+    case "$line" in
+      *" : Saved : "* | *" : Not saved : "* | *" : Guardado : "* | *" : No guardado : "*)
+        echo "run.sh: ${line%$'\r'}" ;;
+    esac
   done
 }
-arrivals &
+outcomes &
 watcher=$!
 
 cat <<TXT
@@ -108,7 +102,8 @@ Quillharbor demo
   2. Type a link here and press Enter, for example:
        http://127.0.0.1:$http_port/sample.bin
        http://127.0.0.1:$http_port/readme.txt
-     The files land in $downloads
+     The files land in $downloads, and each link is answered here
+     with a "Saved" or "Not saved" line from the agent's log.
   Ctrl-D here ends the demo (Ctrl-C too).
 
 TXT

@@ -9,6 +9,40 @@ work=$(mktemp -d)
 pid=""
 trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
+
+# hardening-check finds nothing missing in the program. Stack clash
+# protection reads "unknown" when no function needs a probe, fortified calls
+# when the program calls no C library function that has them. Two readings of
+# "no" are no fault of the build, and pass only as explained:
+# - fortified calls are linked only for calls that need a run-time check; the
+#   package's lintian overrides say why there are none, and the unchecked
+#   calls must be the ones named there (or copies, which both tools discount);
+# - control-flow protection is marked on a program only when the C library's
+#   start files carry it too (Debian 12's do not); then every object of the
+#   program's own must carry it.
+hardened() {
+  local report line
+  report=$(hardening-check -v "$1") || true
+  while IFS= read -r line; do
+    case "$line" in
+      "$1:" | *": yes"* | $'\t'* | " Stack clash protection: unknown"*) ;;
+      " Fortify Source functions: unknown, no protectable libc functions used") ;;
+      " Fortify Source functions: no, only unprotected functions found!")
+        ! grep $'^\tunprotected: ' <<<"$report" | grep -q -v -E ': (read|memcpy|memmove|memset)$' ||
+          return 1 ;;
+      " Control flow integrity: no"*) startfileswithoutcet && objectswithcet || return 1 ;;
+      *) return 1 ;;
+    esac
+  done <<<"$report"
+}
+startfileswithoutcet() {
+  ! readelf -n "$(c++ -print-file-name=crti.o)" | grep -q "IBT, SHSTK"
+}
+objectswithcet() {
+  local objects=("$build/src/libquillharbor_core.a" "$build"/src/CMakeFiles/quillharbor.dir/app/*.o)
+  [ "$(readelf -n "${objects[@]}" | grep -c "^File:")" = \
+    "$(readelf -n "${objects[@]}" | grep -c "IBT, SHSTK")" ]
+}
 expected=(bin/quillharbor
           share/applications/quillharbor.desktop
           share/icons/hicolor/48x48/apps/quillharbor.png
@@ -18,7 +52,8 @@ expected=(bin/quillharbor
           share/metainfo/quillharbor.metainfo.xml
           share/man/man1/quillharbor.1.gz
           share/doc/quillharbor/copyright
-          share/doc/quillharbor/changelog.gz)
+          share/doc/quillharbor/changelog.gz
+          share/lintian/overrides/quillharbor)
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 for file in "${expected[@]}"; do
@@ -56,7 +91,27 @@ dpkg-deb -x "$package" "$work/root"
 zcat "$work/root/usr/share/doc/quillharbor/changelog.gz" | head -n1 | grep -qF "quillharbor ($version)" ||
   fail "the changelog's newest entry is not $version"
 if command -v lintian >/dev/null; then
-  lintian --fail-on error,warning "$package" 2>/dev/null || fail "lintian: errors or warnings"
+  hints=$(lintian -I --fail-on error,warning "$package" 2>/dev/null) ||
+    fail "lintian: errors or warnings: $hints"
+  # Nor these notes: the program is hardened and stripped as Debian's own are.
+  ! grep -E "hardening-no-bindnow|hardening-no-fortify-functions|binary-has-unneeded-section" \
+    <<<"$hints" || fail "lintian: the notes above"
+fi
+# One licence everywhere: LICENSE's holders and terms are the package's
+# (Debian's name for them is Expat), and the metainfo names the same, MIT.
+copyright="$work/root/usr/share/doc/quillharbor/copyright"
+licence=$(dirname "$0")/../LICENSE
+terms() { sed -n '/Permission is hereby granted/,$p' "$1" | sed -E 's/^ +//; /^\.$/d' | tr -s ' \n' '  '; }
+holders=$(sed -n 's/^Copyright (c) //p' "$licence")
+grep -qx "Copyright: $holders" "$copyright" && grep -qx "License: Expat" "$copyright" &&
+  [ "$(terms "$copyright")" = "$(terms "$licence")" ] || fail "the copyright file is not LICENSE's"
+grep -q "<project_license>MIT</project_license>" "$work/root/usr/share/metainfo/quillharbor.metainfo.xml" ||
+  fail "the metainfo does not name the licence MIT"
+
+packaged="$work/root/usr/bin/quillharbor"
+! readelf -S "$packaged" | grep -q '\.comment' || fail "the packaged program keeps its .comment section"
+if command -v hardening-check >/dev/null; then
+  hardened "$packaged" || fail "hardening-check: $(hardening-check -v "$packaged")"
 fi
 
 # The packaged program runs: it starts, and a termination request ends it

@@ -49,7 +49,8 @@ class Dispatch : public QObject {
     }
 
     // Where each link goes, logged first in every case (a line break inside
-    // it cannot start a line of its own). A manager gets the link at once,
+    // it cannot start a line of its own); a link of a scheme nothing takes
+    // is also logged as not saved. A manager gets the link at once,
     // also during a transfer, as one argument that no shell ever sees; ed2k
     // links that are no well-formed URL reach the desktop's opener unchanged.
     void links_data() {
@@ -67,7 +68,9 @@ class Dispatch : public QObject {
             {"Download Accelerator", "http://h/2", false, "DownloadAccelerator",
              "Download Accelerator"},
             {"ticked, none chosen", "http://127.0.0.1:1/x", false, "none", ""},
-            {"https", "https://h/a", true, "", ""},
+            {"https", "https://h/a", true, "", "spool"},
+            {"https in capitals", "HTTPS://h/a", true, "", "spool"},
+            {"https to a manager", "https://h/a", false, "GetRight", "Get Right"},
             {"ftp", "ftp://h/b", true, "", ""},
             {"empty", "", true, "", ""},
             {"line break", "ERR:1\r\n", true, "", ""},
@@ -99,8 +102,13 @@ class Dispatch : public QObject {
         dispatchlink(link);
         qputenv("PATH", path);
 
-        QCOMPARE(loggedlinks(folder->read("log.txt")),
-                 QStringList{QString(link).replace("\r", "%0D").replace("\n", "%0A")});
+        const QString logged = QString(link).replace("\r", "%0D").replace("\n", "%0A");
+        QCOMPARE(loggedlinks(folder->read("log.txt")), QStringList{logged});
+        // A scheme nothing takes is not saved, and the log says why.
+        const bool refused = to.isEmpty() && manager.isEmpty();
+        QCOMPARE(folder->read("log.txt").contains(" : Not saved : " + logged.toUtf8() +
+                                                  " : scheme not supported\r\n"),
+                 refused);
         QCOMPARE(desktop.opened, to == "desktop" ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
         for (const QString& program : {"xdg-open", "Get Right", "Download Accelerator"})
             QVERIFY(waitfor([&] {

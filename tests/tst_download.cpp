@@ -6,6 +6,7 @@
 #include "download/resumequestion.h"
 #include "platform/inet.h"
 #include "platform/resstrings.h"
+#include "queue/dispatch.h"
 #include "support/downloadrig.h"
 #include "support/nginx.h"
 
@@ -13,6 +14,11 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QtTest>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using Faults = FileServer::Faults;
@@ -32,6 +38,8 @@ struct Transfer {
     QByteArray latest;   // what the server holds at the end, when it changed
     int retrywaitms = 1; // the first wait after an attempt that got nowhere
     int disk = 0;        // 1: the download folder is a 64 KiB disk; 2: already full
+    QString reason;      // why there is no file, as the log says it
+    bool spanish = false;
 };
 
 constexpr int slowly = 200; // bytes a piece: a body of 50000 takes half a second or more
@@ -48,14 +56,91 @@ void checkidle(DownloadRig& rig) {
     QCOMPARE(rig.window->ProgressBar->Value(), 0.0);
 }
 
+// The last outcome in the log, after its date and time: "Saved : LINK" or
+// "Not saved : LINK : REASON".
+QString lastoutcome(const DownloadRig& rig) {
+    const QStringList lines = QString::fromUtf8(rig.folder.read("log.txt")).split("\r\n");
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->contains(QRegularExpression(" : (Saved|Not saved|Guardado|No guardado) : ")))
+            return line->mid(line->indexOf(" : ") + 3);
+    return QString();
+}
+
 // The received count in a time label "… ( 12 KB of 49 KB ) ", or -1.
 int shownkb(const QString& label) {
     static const QRegularExpression counts(QStringLiteral("\\( (\\d+) KB of "));
     const auto match = counts.match(label);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
+// What is at NAME and NAME.part before a transfer, and after it.
+struct Target {
+    QString before; // entries of the download folder: "NAME=KIND ..."
+    Plan plan;
+    QString ranges; // "" when nothing may be requested
+    QString after;
+    QString reason; // "" when saved
+};
+
+const QByteArray keep = "the user's own file";
+
+// Makes the entry "NAME=KIND" in `folder`: keep (the user's file), symlink
+// (to `outside`), dangling, fifo, dir, or a partial file of 20000 bytes:
+// own (the served file's first bytes, marked with `link`), noattr (the
+// same, unmarked), other (marked with another link), ownjunk (other
+// bytes), ownlong (60000 bytes).
+void makeentry(const QString& folder, const QString& entry, const QString& outside,
+               const QString& link, const QByteArray& served) {
+    const QString name = entry.section('=', 0, 0), kind = entry.section('=', 1);
+    const QByteArray path = QFile::encodeName(folder + '/' + name);
+    const QByteArray target = QFile::encodeName(kind == "symlink" ? outside : outside + ".none");
+    if (kind == "keep") writefile(path, keep);
+    if (kind == "symlink" || kind == "dangling") QCOMPARE(symlink(target, path), 0);
+    if (kind == "fifo") QCOMPARE(mkfifo(path, 0600), 0);
+    if (kind == "dir") QCOMPARE(mkdir(path, 0700), 0);
+    if (!kind.startsWith("own") && kind != "noattr" && kind != "other") return;
+    writefile(path, kind == "ownjunk"   ? pattern(20000, 5)
+                    : kind == "ownlong" ? served + pattern(10000, 5)
+                                        : served.first(20000));
+    const QByteArray origin = (kind == "other" ? link + "?other" : link).toUtf8();
+    if (kind != "noattr")
+        QCOMPARE(setxattr(path, "user.xdg.origin.url", origin.constData(), origin.size(), 0), 0);
+}
+
+// A file by its name's own bytes (Qt's file classes cannot name every file).
+QByteArray rawread(const QByteArray& path) {
+    QFile file;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return "";
+    return file.readAll();
+}
+
+// The entries of `folder` (their names' own bytes), sorted: "NAME=KIND"
+// with KIND served (the served bytes), keep, other, symlink, fifo or dir.
+QString entries(const QString& folder, const QByteArray& served) {
+    QStringList found;
+    DIR* dir = opendir(QFile::encodeName(folder));
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        const QByteArray name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat status {};
+        const QByteArray path = QFile::encodeName(folder) + '/' + name;
+        lstat(path, &status);
+        const QByteArray bytes = S_ISREG(status.st_mode) ? rawread(path) : "";
+        const char* kind = S_ISLNK(status.st_mode)    ? "symlink"
+                           : S_ISFIFO(status.st_mode) ? "fifo"
+                           : S_ISDIR(status.st_mode)  ? "dir"
+                           : bytes == served          ? "served"
+                           : bytes == keep            ? "keep"
+                                                      : "other";
+        found << QString::fromLatin1(name.toPercentEncoding("/=.")) + '=' + kind;
+    }
+    if (dir) closedir(dir);
+    found.sort();
+    return found.join(' ');
+}
 } // namespace
 Q_DECLARE_METATYPE(Transfer)
+Q_DECLARE_METATYPE(Target)
 
 class tst_download : public QObject {
     Q_OBJECT
@@ -71,8 +156,8 @@ class tst_download : public QObject {
         const auto saved = [](const Plan& plan, const QString& ranges) {
             return Transfer{.plan = plan, .ranges = ranges};
         };
-        const auto nofile = [](const Plan& plan, const QString& ranges) {
-            return Transfer{.plan = plan, .ranges = ranges, .whole = false};
+        const auto nofile = [](const Plan& plan, const QString& ranges, const QString& reason) {
+            return Transfer{.plan = plan, .ranges = ranges, .whole = false, .reason = reason};
         };
         QTest::newRow("206") << saved({}, once);
         QTest::newRow("200") << saved({{.ignorerange = true}}, once);
@@ -88,27 +173,36 @@ class tst_download : public QObject {
             << saved({{.extra = 5000}}, once);
         QTest::newRow("a stall ends the body")
             << saved({{.stallafter = 10000, .stallms = 20000}, {}}, retry);
-        QTest::newRow("200 with a body that never starts")
-            << nofile({{.ignorerange = true, .stallafter = 0, .stallms = 600000}}, once);
+        QTest::newRow("200 with a body that never starts") << nofile(
+            {{.ignorerange = true, .stallafter = 0, .stallms = 600000}}, once, "timed out");
         // "200" to a range request: Yes takes the whole body of that response.
         const Plan twohundred{cut(10000), {.ignorerange = true}};
         QTest::newRow("200 on retry, Yes")
             << Transfer{.plan = twohundred, .ranges = retry, .answer = 1};
-        QTest::newRow("200 on retry, No")
-            << Transfer{.plan = twohundred, .ranges = retry, .whole = false, .answer = 0};
+        QTest::newRow("200 on retry, No") << Transfer{.plan = twohundred,
+                                                      .ranges = retry,
+                                                      .whole = false,
+                                                      .answer = 0,
+                                                      .reason = "cancelled"};
         QTest::newRow("200 to a retry from 0: the whole file, no question")
             << saved({cut(3000), {.ignorerange = true}}, "0 0");
-        QTest::newRow("no Content-Length") << nofile({{.nolength = true}}, once);
-        QTest::newRow("Content-Length 0") << nofile({{.announce = 0}}, once);
-        for (int code : {204, 401, 404}) {
-            QTest::addRow("%d first", code) << nofile({{.status = code}}, once);
-            QTest::addRow("%d on retry", code) << nofile({cut(10000), {.status = code}}, retry);
+        QTest::newRow("no Content-Length")
+            << nofile({{.nolength = true}}, once, "no file length given");
+        QTest::newRow("Content-Length 0")
+            << nofile({{.announce = 0}}, once, "no file length given");
+        const std::pair<int, const char*> refused[] = {
+            {204, "204 No Content"}, {401, "401 Unauthorized"}, {404, "404 Not Found"}};
+        for (const auto& [code, reason] : refused) {
+            QTest::addRow("%d first", code) << nofile({{.status = code}}, once, reason);
+            QTest::addRow("%d on retry", code)
+                << nofile({cut(10000), {.status = code}}, retry, reason);
         }
         // A server that keeps cutting: attempts that get no further than the
         // best point wait and are given up after five in a row; getting
         // further starts the count again. (Cut while the agent reads, so Qt
         // does not repeat a request on its own and shift the plan.)
-        QTest::newRow("every answer cut at 3000") << nofile({cut(3000)}, "0 0 0 0 0 0");
+        QTest::newRow("every answer cut at 3000")
+            << nofile({cut(3000)}, "0 0 0 0 0 0", "gave up after 5 attempts");
         const Plan stuck(4, cut(4096, 2048));
         QTest::newRow("stuck four times, further, stuck four times")
             << saved(Plan{cut(10000, 2048)} + stuck + Plan{cut(8000, 2048)} + stuck + Plan{{}},
@@ -131,8 +225,8 @@ class tst_download : public QObject {
                        {.replacewith = other},
                        {.cutafter = 10000, .dribble = 2048, .replacewith = other},
                        {.replacewith = same}},
-                      "0 5904 0 5904");
-        Transfer cancel = nofile({cut(-1, slowly)}, once);
+                      "0 5904 0 5904", "the file changed on the server");
+        Transfer cancel = nofile({cut(-1, slowly)}, once, "cancelled");
         cancel.cancel = true;
         QTest::newRow("cancel during the body") << cancel;
         cancel.plan = {{.stallafter = 10000, .stallms = 600000}};
@@ -141,20 +235,38 @@ class tst_download : public QObject {
                   .ranges = "0 0",
                   .whole = false,
                   .cancel = true,
-                  .retrywaitms = 600000};
+                  .retrywaitms = 600000,
+                  .reason = "cancelled"};
         QTest::newRow("cancel while waiting to retry") << cancel;
         // A full disk: a file is never left as complete unless every byte is
         // on disk, and the transfer gives up instead of asking again.
         QTest::newRow("room enough on a small disk")
             << Transfer{.ranges = once, .size = 60000, .disk = 1};
-        QTest::newRow("no room at all")
-            << Transfer{.ranges = once, .whole = false, .size = 10000, .disk = 2};
-        QTest::newRow("room for all but the last bytes")
-            << Transfer{.ranges = once, .whole = false, .size = 70000, .disk = 1};
+        QTest::newRow("no room at all") << Transfer{
+            .ranges = once, .whole = false, .size = 10000, .disk = 2, .reason = "disk full"};
+        // The outcome in Spanish: a save, a refused status, a cancel, a give-up.
+        Transfer spanish = saved({}, once);
+        spanish.spanish = true;
+        QTest::newRow("saved, in Spanish") << spanish;
+        spanish = nofile({{.status = 404}}, once, "404 Not Found");
+        spanish.spanish = true;
+        QTest::newRow("404, in Spanish") << spanish;
+        spanish = nofile({cut(3000)}, "0 0 0 0 0 0", "abandonada tras 5 intentos");
+        spanish.spanish = true;
+        QTest::newRow("given up, in Spanish") << spanish;
+        cancel = nofile({cut(-1, slowly)}, once, "cancelada");
+        cancel.cancel = cancel.spanish = true;
+        QTest::newRow("cancelled, in Spanish") << cancel;
+        QTest::newRow("room for all but the last bytes") << Transfer{
+            .ranges = once, .whole = false, .size = 70000, .disk = 1, .reason = "disk full"};
     }
     void transfers() {
         QFETCH(Transfer, t);
         DownloadRig rig;
+        platform::setlanguage(t.spanish ? platform::Language::Spanish
+                                        : platform::Language::English);
+        const auto english =
+            qScopeGuard([] { platform::setlanguage(platform::Language::English); });
         const SmallDisk disk(t.disk ? rig.downloads() : QString(), 64);
         if (t.disk && !disk.mounted())
             QSKIP("a small full disk needs root and a mount namespace of our own (unshare)");
@@ -167,7 +279,7 @@ class tst_download : public QObject {
             rig.window->Inet1->stalltimeoutms = t.cancel ? 600000 : 1000;
         QStringList asked; // with whether the partial file was still there
         descargas::setanswerer([&](const QString& title, const QString& text) {
-            asked << title << text << QString::number(rig.exists("f.bin"));
+            asked << title << text << QString::number(rig.exists("f.bin.part"));
             return t.answer == 1;
         });
         bool partway = false; // the file was there when Cancel was clicked
@@ -180,7 +292,7 @@ class tst_download : public QObject {
             clicker.stop();
             // After a second attempt, a moment later: the wait before the third.
             if (rig.attempts.size() >= 2) pump(300);
-            partway = rig.exists("f.bin");
+            partway = rig.exists("f.bin.part");
             rig.window->CancelButton->click();
         });
         if (t.cancel) clicker.start(5);
@@ -197,13 +309,24 @@ class tst_download : public QObject {
                                    "Do you want to continue anyway?",
                                    "0"};
         QCOMPARE(asked, t.answer >= 0 ? question : QStringList());
+        // The partial file is gone either way: renamed, or deleted.
+        const QString link = rig.server.url("f.bin");
         if (t.whole) {
             const QByteArray latest = t.latest.isNull() ? bytes : t.latest;
+            QCOMPARE(rig.downloadentries(), QStringList{"f.bin"});
             QVERIFY(rig.savedbytes("f.bin") == latest);
+
             QCOMPARE(rig.window->ProgressBar->Max(), double(latest.size()));
         } else {
             QCOMPARE(rig.downloadentries(), t.disk == 2 ? QStringList{"filler"} : QStringList());
         }
+        // The outcome in the log and on the alerts line, black or red.
+        const QString said = platform::LoadResString(t.whole ? 130 : 131);
+        const QString why = t.whole ? QString() : ": " + t.reason;
+        QCOMPARE(lastoutcome(rig), said + " : " + link + QString(why).replace(":", " :"));
+        QVERIFY2(rig.window->msg->text().endsWith(' ' + said + " f.bin" + why),
+                 qPrintable(rig.window->msg->text()));
+        QCOMPARE(rig.window->msg->ForeColor(), t.whole ? platform::vbBlack : platform::vbRed);
         // Meanwhile: bajando throughout, the replies of abandoned attempts do
         // not pile up, the caption names the file, the labels show time
         // left, counts and rate, the bar follows the count (between attempts
@@ -215,7 +338,7 @@ class tst_download : public QObject {
         for (const auto& s : rig.samples) {
             QVERIFY(s.bajando && s.replies <= 1);
             if (s.timelabel.isEmpty()) continue;
-            QCOMPARE(s.caption, "Current Download [f.bin]");
+            QCOMPARE(s.caption, platform::LoadResString(116) + " [f.bin]");
             QVERIFY2(labels.match(s.timelabel + s.ratelabel).hasMatch(),
                      qPrintable(s.timelabel + s.ratelabel));
             if (s.value < 1024) continue;
@@ -224,6 +347,68 @@ class tst_download : public QObject {
         }
         // A body dribbled until Cancel runs long enough to show its progress.
         QVERIFY(shown > 0 || !t.cancel || t.plan.first().dribble != slowly);
+        checkidle(rig);
+    }
+
+    // NAME is replaced only by a whole file, by a rename, whatever was
+    // there (a symlink's target stays as it was); anything but a regular file
+    // at NAME.part, and a directory at NAME, are refused before any request,
+    // and the next link is saved. A partial file is resumed only when it
+    // names this link and the server's file is still the one begun.
+    void targets_data() {
+        QTest::addColumn<Target>("t");
+        const QString served = "t.bin=served", refused = "not a regular file";
+        const std::pair<const char*, Target> rows[] = {
+            {"file at NAME, transfer fails",
+             {"t.bin=keep", {cut(1000)}, "0 0 0 0 0 0", "t.bin=keep", "gave up after 5 attempts"}},
+            {"file at NAME, saved", {"t.bin=keep", {}, "0", served}},
+            {"symlink at NAME", {"t.bin=symlink", {}, "0", served}},
+            {"dangling symlink at NAME", {"t.bin=dangling", {}, "0", served}},
+            {"FIFO at NAME", {"t.bin=fifo", {}, "0", served}},
+            {"directory at NAME", {"t.bin=dir", {}, "", "t.bin=dir", refused}},
+            {"FIFO at NAME.part", {"t.bin.part=fifo", {}, "", "t.bin.part=fifo", refused}},
+            {"directory at NAME.part", {"t.bin.part=dir", {}, "", "t.bin.part=dir", refused}},
+            {"symlink at NAME.part", {"t.bin.part=symlink", {}, "", "t.bin.part=symlink", refused}},
+            {"partial file of another link", {"t.bin.part=other", {}, "0", served}},
+            {"partial file without its link", {"t.bin.part=noattr", {}, "0", served}},
+            {"partial file of this link", {"t.bin.part=own", {}, "15904", served}},
+            {"partial file of this link, other bytes",
+             {"t.bin.part=ownjunk", {}, "15904 0", served}},
+            {"partial file of this link, 200 to its range",
+             {"t.bin.part=own", {{.ignorerange = true}}, "15904", served}},
+            {"partial file longer than the file", {"t.bin.part=ownlong", {}, "55904 0", served}},
+        };
+        for (const auto& [name, target] : rows)
+            QTest::newRow(name) << target;
+    }
+    void targets() {
+        QFETCH(Target, t);
+        DownloadRig rig;
+        const QByteArray bytes = rig.put("t.bin", 50000);
+        const QByteArray next = rig.put("next.bin", 3000);
+        const QString outside = rig.area.filePath("outside.txt");
+        writefile(outside, keep);
+        for (const QString& entry : t.before.split(' '))
+            makeentry(rig.downloads(), entry, outside, rig.server.url("t.bin"), bytes);
+        rig.server.setplan(t.plan);
+        bool asked = false; // never: nobody saw a transfer begun by an earlier run
+        descargas::setanswerer([&](const QString&, const QString&) { return asked = true; });
+        rig.download("t.bin");
+        descargas::setanswerer({});
+        QVERIFY(!asked);
+        Ranges ranges;
+        for (const QString& start : t.ranges.split(' ', Qt::SkipEmptyParts))
+            ranges << "bytes=" + start.toLatin1() + '-';
+        QCOMPARE(rig.attempts, ranges);
+        QCOMPARE(entries(rig.downloads(), bytes), t.after);
+        QCOMPARE(readfile(outside), keep);
+        QVERIFY(!QFile::exists(outside + ".none"));
+        QCOMPARE(lastoutcome(rig),
+                 t.reason.isEmpty() ? "Saved : " + rig.server.url("t.bin")
+                                    : "Not saved : " + rig.server.url("t.bin") + " : " + t.reason);
+        rig.server.setplan({});
+        rig.download("next.bin");
+        QVERIFY(rig.savedbytes("next.bin") == next);
         checkidle(rig);
     }
 
@@ -242,24 +427,70 @@ class tst_download : public QObject {
         checkidle(rig);
     }
 
+    // An https link, in any letter case, goes to the built-in downloader:
+    // saved byte for byte from a server whose certificate is trusted; from
+    // one whose certificate is not, no file, and the outcome says why.
+    void https_data() {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("trusted") << true;
+        QTest::newRow("untrusted") << false;
+    }
+    void https() {
+        QFETCH(bool, trusted);
+        DownloadRig rig;
+        const QByteArray bytes = rig.put("f.bin", 300000);
+        testsupport::Nginx nginx(rig.served.path());
+        nginx.redirecttotls();
+        QVERIFY2(nginx.start(), qPrintable(nginx.error()));
+        if (trusted) rig.window->Inet1->trust(QSslCertificate::fromPath(nginx.authority()));
+        rig.window->downloaddir->setPath(rig.downloads());
+        const QString link = nginx.httpsurl("f.bin").replace("https", "HTTPS");
+        dispatchlink(link);
+        const QString reason = trusted ? "" : "certificate not trusted";
+        QCOMPARE(rig.downloadentries(), trusted ? QStringList{"f.bin"} : QStringList());
+        QVERIFY(!trusted || rig.savedbytes("f.bin") == bytes);
+        QCOMPARE(nginx.accesslog(), trusted ? "HTTP/2.0 206 bytes=0-\n" : "");
+        QCOMPARE(lastoutcome(rig),
+                 trusted ? "Saved : " + link : "Not saved : " + link + " : " + reason);
+        QVERIFY(rig.window->msg->text().endsWith(trusted ? "Saved f.bin"
+                                                         : "Not saved f.bin: " + reason));
+        QCOMPARE(rig.window->msg->ForeColor(), trusted ? platform::vbBlack : platform::vbRed);
+        checkidle(rig);
+    }
+
     // Without an answer set ahead, the question is a modal Yes/No box with
-    // an exclamation icon and Yes as the default.
+    // an exclamation icon and Yes as the default. Unanswered, it takes Yes
+    // after its wait, the time left shown on that button.
+    void resumequestionbox_data() {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("No clicked") << true;
+        QTest::newRow("no answer") << false;
+    }
     void resumequestionbox() {
+        QFETCH(bool, answered);
+        descargas::setanswerwait(answered ? 120000 : 1500);
         QStringList seen;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box) return;
             poll.stop();
-            seen << box->windowTitle() << box->text();
+            seen << box->windowTitle() << box->text() << box->button(QMessageBox::Yes)->text();
             QVERIFY(box->isModal() && box->icon() == QMessageBox::Warning);
             QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
             QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
-            box->button(QMessageBox::No)->click();
+            if (answered) box->button(QMessageBox::No)->click();
         });
         poll.start(20);
-        QCOMPARE(descargas::askuser("T", "X"), false);
-        QCOMPARE(seen, (QStringList{"T", "X"}));
+        QElapsedTimer took;
+        took.start();
+        QCOMPARE(descargas::askuser("T", "X"), !answered);
+        descargas::setanswerwait(120000);
+        QCOMPARE(seen.mid(0, 2), (QStringList{"T", "X"}));
+        const QRegularExpression timeleft(answered ? "^&Yes \\((2:00|1:5\\d)\\)$"
+                                                   : "^&Yes \\(0:0[12]\\)$");
+        QVERIFY2(timeleft.match(seen.value(2)).hasMatch(), qPrintable(seen.value(2)));
+        QVERIFY(answered || took.elapsed() >= 1400);
     }
 
     // Cancel while the response is awaited, or a silent server past the
@@ -295,7 +526,7 @@ class tst_download : public QObject {
     void names_data() {
         QTest::addColumn<QString>("path");  // after http://127.0.0.1:port
         QTest::addColumn<QString>("saved"); // "" when nothing may be requested
-        const std::tuple<const char*, QString, const char*> cases[] = {
+        const std::tuple<const char*, QString, QString> cases[] = {
             {"query kept", "/files/get.php?id=5", "get.php?id=5"},
             {"percent escapes kept", "/files/a%20b.bin", "a%20b.bin"},
             {"host only", "", "127.0.0.1:PORT"},
@@ -308,16 +539,25 @@ class tst_download : public QObject {
             {"control character", "/files/a\x1b[2Jb", ""},
             {"DEL", QStringLiteral("/files/a") + QChar(0x7f), ""},
             {"bidi override", QStringLiteral("/files/exe") + QChar(0x202e) + "fdp.bin", ""},
-            {"bidi isolate", QStringLiteral("/files/a") + QChar(0x2066) + "b.bin", ""}};
+            {"bidi isolate", QStringLiteral("/files/a") + QChar(0x2066) + "b.bin", ""},
+            {"C1 control", QStringLiteral("/files/a") + QChar(0x85) + "b.bin", ""},
+            {"left-to-right mark", QStringLiteral("/files/a") + QChar(0x200e) + "b.bin", ""},
+            {"right-to-left mark", QStringLiteral("/files/a") + QChar(0x200f) + "b.bin", ""},
+            {"Arabic letter mark", QStringLiteral("/files/a") + QChar(0x061c) + "b.bin", ""},
+            {"line separator", QStringLiteral("/files/a") + QChar(0x2028) + "b.bin", ""},
+            {"paragraph separator", QStringLiteral("/files/a") + QChar(0x2029) + "b.bin", ""},
+            {"longest name that takes .part", "/files/" + QString(250, 'n'), QString(250, 'n')},
+            {"too long to take .part", "/files/" + QString(251, 'n'), ""}};
         for (const auto& [name, path, saved] : cases)
-            QTest::newRow(name) << path << QString(saved);
+            QTest::newRow(name) << path << saved;
     }
     void names() {
         QFETCH(QString, path);
         QFETCH(QString, saved);
         DownloadRig rig;
         QDir(rig.served.path()).mkdir("files");
-        for (const char* name : {"files/get.php", "files/a b.bin", "index.html"})
+        for (const QString& name : {QString("files/get.php"), QString("files/a b.bin"),
+                                    QString("index.html"), "files/" + QString(250, 'n')})
             rig.put(name, 3000);
         rig.server.setfaults(cut(-1, 100)); // slow enough to see the caption
         saved.replace("PORT", QString::number(rig.server.port()));
@@ -335,6 +575,19 @@ class tst_download : public QObject {
             }));
         }
         checkidle(rig);
+    }
+
+    // Names with bytes that are no UTF-8 are written with exactly those
+    // bytes: two such links are two files.
+    void rawbytenames() {
+        DownloadRig rig;
+        const QByteArray bytes = rig.put(QStringLiteral("inv") + QChar(0xfffd) + ".bin", 3000);
+        for (const char16_t standin : {0xDCFF, 0xDCFE})
+            rig.download(rig.server.url("inv") + QChar(standin) + ".bin");
+        const QString found = entries(rig.downloads(), bytes);
+        for (const char* name : {"/inv\xff.bin", "/inv\xfe.bin"})
+            unlink(QFile::encodeName(rig.downloads()) + name);
+        QCOMPARE(found, "inv%FE.bin=served inv%FF.bin=served");
     }
 
     // Bytes of a link that are no UTF-8 are asked for as they came.

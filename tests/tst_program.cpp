@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -132,13 +134,60 @@ class Program : public QObject {
                                     QFile::encodeName(downloads.path())));
         }
 
-        // The next start fetches the spool again, the interrupted link first.
+        // Meanwhile the body is in big.bin.part, and nothing claims to be big.bin.
+        QVERIFY(!QFile::exists(downloads.filePath("big.bin")));
+        const qint64 partsize = QFileInfo(downloads.filePath("big.bin.part")).size();
+        QVERIFY(partsize > 0);
+
+        // The next start fetches the spool again, the interrupted link first,
+        // asking for the rest from 4096 bytes before the end of the partial file.
         fileserver->setplan({});
+        const qsizetype before = fileserver->heads().size();
         QVERIFY(waitfor([&] { return server.connections() == 0; }, 10000));
         program->process().start(program->folder() + "/quillharbor");
         QVERIFY(program->process().waitForStarted());
         QVERIFY(waitfor([&] { return saved("next.bin").size() == 4096; }, 60000));
         QCOMPARE(saved("big.bin"), big);
+        QCOMPARE(fileserver->header(int(before), "Range"),
+                 "bytes=" + QByteArray::number(qMax<qint64>(partsize - 4096, 0)) + '-');
+        QCOMPARE(QDir(downloads.path()).entryList(QDir::Files),
+                 (QStringList{"big.bin", "next.bin"}));
+    }
+
+    // A link under way when the program ended three runs in a row (killed,
+    // as the system kills a program that runs out of memory), its partial
+    // file not growing, is not fetched a fourth time: it leaves the spool
+    // with its outcome, and the next link is saved.
+    void endedProgramThreeTimes() {
+        QTcpServer silent; // takes the connection, never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        int connections = 0;
+        QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = silent.nextPendingConnection()) {
+                socket->setParent(&silent);
+                ++connections;
+            }
+        });
+        const QByteArray hang =
+            QString("http://127.0.0.1:%1/hang.bin").arg(silent.serverPort()).toUtf8();
+        const QByteArray next = put("next.bin", 4096, 11);
+        startprogram();
+        server.send(hang);
+        server.send(fileserver->url("next.bin").toUtf8());
+        QVERIFY(waitfor([&] { return program->read("spool.ini").contains("next.bin"); }, 30000));
+        for (int run = 1; run <= 3; ++run) {
+            QVERIFY(waitfor([&] { return connections == run; }, 30000));
+            program->signal(SIGKILL);
+            QVERIFY(program->waitforexit());
+            QVERIFY(waitfor([&] { return server.connections() == 0; }, 10000));
+            startprogram();
+        }
+        QVERIFY(waitfor([&] { return saved("next.bin") == next; }, 30000));
+        QCOMPARE(connections, 3);
+        QVERIFY(program->read("log.txt").contains(" : Not saved : " + hang +
+                                                  " : the transfer ended the program\r\n"));
+        QVERIFY(waitfor([&] { return program->read("spool.ini").isEmpty(); }, 10000));
+        QVERIFY(!QFile::exists(program->folder() + "/transfer.ini"));
     }
 
     // Twenty thousand links, 1 ms apart, while a slow transfer runs (and after it

@@ -77,6 +77,8 @@ class Startup : public QObject {
 
         for (int id = 101; id <= 129; ++id)
             QVERIFY2(!LoadResString(id).isEmpty(), qPrintable(QString::number(id)));
+        for (int id = 200; id <= 205; ++id)
+            QVERIFY2(!LoadResString(id).isEmpty(), qPrintable(QString::number(id)));
         QVERIFY(LoadResString(100).isEmpty() && LoadResString(99999).isEmpty());
         noticewindow* hint = createuser::instance();
         QVERIFY(hint && hint->isVisible() && !hint->isModal());
@@ -109,15 +111,19 @@ class Startup : public QObject {
         for (const auto& [shown, english, spanishtext] : captions)
             QCOMPARE(shown, QString::fromUtf8(spanish ? spanishtext : english));
         // So are the names a screen reader gives the pictures and the light, and their tips.
-        const std::pair<QWidget*, const char*> named[] = {{form->CancelButton, "Cancel download"},
-                                                          {form->sup, "Move up"},
-                                                          {form->sdown, "Move down"},
-                                                          {form->scancel, "Remove"},
-                                                          {form->Shape2, "Connection"}};
-        for (const auto& [control, name] : named) {
+        const std::tuple<QWidget*, const char*, const char*> named[] = {
+            {form->CancelButton, "Cancel download", "Cancelar descarga"},
+            {form->sup, "Move up", "Subir"},
+            {form->sdown, "Move down", "Bajar"},
+            {form->scancel, "Remove", "Quitar"},
+            {form->Shape2, "Connection", "Conexión"}};
+        for (const auto& [control, english, spanishtext] : named) {
+            const QString name = QString::fromUtf8(spanish ? spanishtext : english);
             QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), name);
             QVERIFY(control->toolTip().startsWith(name));
         }
+        QCOMPARE(form->Shape2->toolTip(), spanish ? "Conexión: verde cuando está conectado"
+                                                  : "Connection: green when connected");
 
         QVERIFY(form->conectar->isEnabled() && form->statustimer->Enabled());
         for (QWidget* off : std::initializer_list<QWidget*>{
@@ -227,6 +233,15 @@ class Startup : public QObject {
                    "=\u00e9', external1 0, autostart 0, umsg 0, downloads, spool ''"
             << QByteArray("user=jos\xe9\r\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\r\n"
                           "downloaddir=DOWNLOADS\r\nexternal1=0\r\numsg=0\r\nautostart=0\r\n");
+        // A mark that starts a file is an editor's; elsewhere it is a character.
+        QTest::newRow("byte-order marks")
+            << QByteArray("\xef\xbb\xbfuser=ana\npass=\xe7\xef\xef\xbb\xbf\n")
+            << QByteArray("\xef\xbb\xbfhttp://h/1\r\n\xef\xbb\xbfhttp://h/2\r\n")
+            << "user 'ana', pass '" + QString(QChar(0xDCE7)) + QChar(0xDCEF) + QChar(0xFEFF) +
+                   "', external1 0, autostart 0, umsg 0, downloads, spool 'http://h/1|" +
+                   QChar(0xFEFF) + "http://h/2'"
+            << QByteArray("user=ana\r\npass=\xe7\xef\xef\xbb\xbf\r\ndownloaddir=DOWNLOADS\r\n"
+                          "external1=0\r\numsg=0\r\nautostart=0\r\n");
         QTest::newRow("umsg 2: the hint")
             << QByteArray("umsg=2\r\n") << none << nothing + "spool '', hint" << none;
         QTest::newRow("folder empty")

@@ -2,6 +2,7 @@
 // window, the About window, every window's icon, and minimising to the tray.
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "download/outcome.h"
 #include "log/logfunctions.h"
 #include "log/logs.h"
 #include "platform/resstrings.h"
@@ -70,8 +71,9 @@ class Windows : public QObject {
         platform::settrayavailable(std::nullopt);
     }
 
-    // Download lines are appended with the date and time, in the user's
-    // language, the link unchanged. The log window: one instance, modeless,
+    // Download lines, and the lines that say how a transfer ended, are
+    // appended with the date and time, in the user's language, the link
+    // unchanged. The log window: one instance, modeless,
     // showing log.txt as it was when it opened; clearing leaves the clear
     // line and an empty line, in the file (made when missing) and in the
     // window.
@@ -80,9 +82,11 @@ class Windows : public QObject {
         logfunctions::writelog("http://h/a b : c", 1);
         platform::setlanguage(platform::Language::Spanish);
         logfunctions::writelog(QString(), 1);
+        logfunctions::writelog("http://h/x", 2, "cancelada");
         QString text = QString::fromUtf8(folder.read("log.txt"));
         QVERIFY2(QRegularExpression('^' + stamp + " : Download : http://h/a b : c\r\n" + stamp +
-                                    " : Descarga : \r\n$")
+                                    " : Descarga : \r\n" + stamp +
+                                    " : No guardado : http://h/x : cancelada\r\n$")
                      .match(text)
                      .hasMatch(),
                  qPrintable(text));
@@ -120,6 +124,7 @@ class Windows : public QObject {
         QCOMPARE(window->logfile->toPlainText(), "first\n\nsecond\n");
         // Lines logged meanwhile do not show until the window opens afresh.
         logfunctions::writelog("http://host/new", 1);
+        logfunctions::writelog("http://host/new", 2);
         form->vlog_Click();
         QCOMPARE(logs::instance(), window);
         QCOMPARE(logwindows(), 1);
@@ -128,7 +133,8 @@ class Windows : public QObject {
         QVERIFY(closed());
         form->vlog_Click();
         QVERIFY(
-            logs::instance()->logfile->toPlainText().endsWith(" : Download : http://host/new\n"));
+            logs::instance()->logfile->toPlainText().contains(" : Download : http://host/new\n"));
+        QVERIFY(logs::instance()->logfile->toPlainText().endsWith(" : Saved : http://host/new\n"));
     }
 
     void openedModalByTheLogo() {
@@ -221,6 +227,54 @@ class Windows : public QObject {
             form->deleteicon();
             QCOMPARE(platform::trayiconcount(), 0);
         }
+    }
+
+    // While the window is in the tray, the ends of transfers show as the
+    // icon's message, gathered for a while: one end tells itself, more are
+    // counted, in the user's language. In plain sight the alerts line says it.
+    void traymessage_data() {
+        QTest::addColumn<bool>("intray");
+        QTest::addColumn<bool>("spanish");
+        QTest::addColumn<QString>("ends"); // S saved, N not saved
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one saved") << true << false << "S"
+                                   << "Saved f.bin";
+        QTest::newRow("one not saved") << true << false << "N"
+                                       << "Not saved f.bin: 404 Not Found";
+        QTest::newRow("three saved, one not") << true << false << "SSNS"
+                                              << "3 files saved, 1 file not saved";
+        QTest::newRow("only not saved") << true << false << "NN"
+                                        << "2 files not saved";
+        QTest::newRow("Spanish") << true << true << "NSN"
+                                 << "1 archivo guardado, 2 archivos no guardados";
+        QTest::newRow("window in sight") << false << false << "SN"
+                                         << "";
+    }
+    void traymessage() {
+        QFETCH(bool, intray);
+        QFETCH(bool, spanish);
+        QFETCH(QString, ends);
+        QFETCH(QString, message);
+        ProgramFolder folder;
+        platform::settrayavailable(true);
+        platform::setlanguage(spanish ? platform::Language::Spanish : platform::Language::English);
+        tray::setgatherms(300);
+        auto form = freshwindow();
+        form->Show();
+        if (intray) minimise(*form);
+        for (const QChar end : ends) {
+            descargas::failure result;
+            if (end == 'N') result = {descargas::reason::status, 404, "Not Found"};
+            descargas::outcome("http://127.0.0.1:1/f.bin", result);
+        }
+        // Gathered first, then one message.
+        QVERIFY(platform::traymessages(form.get(), 1).isEmpty());
+        using Messages = QList<QPair<QString, QString>>;
+        const Messages expected = intray ? Messages{{"Quillharbor 0.9.9", message}} : Messages();
+        QVERIFY(waitfor([&] { return !platform::traymessages(form.get(), 1).isEmpty(); }, 1500) ==
+                intray);
+        QCOMPARE(platform::traymessages(form.get(), 1), expected);
+        tray::setgatherms(3000);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "app/principal.h"
 #include "config.h"
 #include "platform/inet.h"
+#include "platform/resstrings.h"
 #include "platform/winsock.h"
 
 #include <QApplication>
@@ -72,8 +73,8 @@ quillharbor::quillharbor() {
     place(desconectar, 110, 74, 98, 28);
     Shape2 = new Shape(Frame1);
     place(Shape2, 214, 78, 26, 20);
-    Shape2->setToolTip(QStringLiteral("Connection: green when connected"));
-    Shape2->setAccessibleName(QStringLiteral("Connection"));
+    Shape2->setToolTip(LoadResString(205));
+    Shape2->setAccessibleName(LoadResString(204));
 
     ddirframe = new QGroupBox(this);
     place(ddirframe, 384, 2, 191, 178);
@@ -92,8 +93,8 @@ quillharbor::quillharbor() {
     place(descarga, 8, 184, 567, 74);
     ProgressBar = new platform::ProgressBar(descarga);
     place(ProgressBar, 8, 22, 500, 18);
-    CancelButton = new PictureButton(QStringLiteral(":/pictures/cancel.png"),
-                                     QStringLiteral("Cancel download"), descarga);
+    CancelButton =
+        new PictureButton(QStringLiteral(":/pictures/cancel.png"), LoadResString(200), descarga);
     place(CancelButton, 520, 16, 36, 30);
     TimeLabel = new QLabel(descarga);
     place(TimeLabel, 8, 46, 340, 20);
@@ -102,14 +103,12 @@ quillharbor::quillharbor() {
 
     spoolframe = new QGroupBox(this);
     place(spoolframe, 8, 262, 567, 84);
-    sup = new PictureButton(QStringLiteral(":/pictures/up.png"), QStringLiteral("Move up"),
-                            spoolframe);
+    sup = new PictureButton(QStringLiteral(":/pictures/up.png"), LoadResString(201), spoolframe);
     place(sup, 526, 16, 32, 20);
-    sdown = new PictureButton(QStringLiteral(":/pictures/down.png"), QStringLiteral("Move down"),
-                              spoolframe);
+    sdown = new PictureButton(QStringLiteral(":/pictures/down.png"), LoadResString(202), spoolframe);
     place(sdown, 526, 38, 32, 20);
-    scancel = new PictureButton(QStringLiteral(":/pictures/remove.png"), QStringLiteral("Remove"),
-                                spoolframe);
+    scancel =
+        new PictureButton(QStringLiteral(":/pictures/remove.png"), LoadResString(203), spoolframe);
     place(scancel, 526, 60, 32, 20);
     sup->setEnabled(false);
     sdown->setEnabled(false);

@@ -1,6 +1,7 @@
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "app/statefiles.h"
+#include "download/underway.h"
 #include "platform/textfile.h"
 #include "platform/winsock.h"
 
@@ -15,6 +16,8 @@ void quillharbor::Form_Unload() {
     // again. A file that cannot be written does not stop the rest.
     principal::writevars();
     principal::spoolfile().write();
+    // A transfer cut short by closing did not end the program by itself.
+    underway::ended();
     const int entries = spoollist->ListCount();
     for (int i = 0; i < entries; ++i)
         spoollist->RemoveItem(0);

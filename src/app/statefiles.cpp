@@ -48,7 +48,7 @@ QString spoolpath() {
 void readvars() {
     quillharbor& form = mainwindow();
     form.downloaddir->setPath(downloadsfolder());
-    const auto lines = platform::readlines(varspath());
+    const auto lines = platform::readlines(varspath(), /*skipmark=*/true);
     if (!lines) // a missing or unreadable file applies nothing more
         return;
     for (const QString& line : *lines) {
@@ -91,7 +91,7 @@ void readvars() {
 }
 
 void readspool() {
-    const auto lines = platform::readlines(spoolpath());
+    const auto lines = platform::readlines(spoolpath(), /*skipmark=*/true);
     if (!lines) return;
     for (const QString& line : *lines)
         mainwindow().spoollist->AddItem(line);

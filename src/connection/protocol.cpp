@@ -31,15 +31,6 @@ QString trimspaces(const QString& text) {
     return text.mid(first, last - first);
 }
 
-// The time of day with seconds, in the user's own format but without the
-// time zone the long format carries, e.g. 14:03:22.
-QString timeofday() {
-    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?\\s*"));
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.replace(zone, QStringLiteral(" "));
-    return QLocale::system().toString(QTime::currentTime(), format.trimmed());
-}
-
 bool isrejection(const QString& text) {
     return text == QStringLiteral("ERR:1");
 }
@@ -76,7 +67,7 @@ void handlemessage(quillharbor& form, const QString& text) {
 
     // Anything else is a link, already in spool.ini.
     form.msg->setForeColor(vbBlack);
-    form.msg->setText(timeofday() + QLatin1Char(' ') + LoadResString(115));
+    form.msg->setText(protocol::timeofday() + QLatin1Char(' ') + LoadResString(115));
     comandospool::nextlinkfrom(comandospool::origin::filed);
     dispatchlink(text);
 }
@@ -84,6 +75,14 @@ void handlemessage(quillharbor& form, const QString& text) {
 } // namespace
 
 namespace protocol {
+
+QString timeofday() {
+    // The long format without the time zone it carries.
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?\\s*"));
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.replace(zone, QStringLiteral(" "));
+    return QLocale::system().toString(QTime::currentTime(), format.trimmed());
+}
 
 QStringList waitinglinks() {
     QStringList links;

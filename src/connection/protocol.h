@@ -9,6 +9,10 @@ namespace protocol {
 // spaces trimmed from both ends of the user name and the password.
 QString loginline(const QString& user, const QString& password);
 
+// The time of day with seconds, in the user's own format, as the alerts
+// line shows it (e.g. 14:03:22).
+QString timeofday();
+
 // The links read from the server that still wait for their turn, oldest first.
 QStringList waitinglinks();
 

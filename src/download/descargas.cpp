@@ -3,15 +3,19 @@
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "download/formatmask.h"
+#include "download/outcome.h"
+#include "download/partial.h"
+#include "download/reasons.h"
 #include "download/resumequestion.h"
+#include "download/underway.h"
 #include "platform/controls.h"
 #include "platform/inet.h"
 #include "platform/paths.h"
+#include "platform/rawfile.h"
 #include "platform/resstrings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <cmath>
 
@@ -25,8 +29,6 @@ constexpr float startoffset = 1.0f;
 // Serving events and redrawing after every 1024-byte chunk would cost far
 // more than the transfer itself; once a frame keeps the window live.
 constexpr qint64 refreshms = 16;
-// What the file is written in, at most, while chunks keep coming.
-constexpr qsizetype batchsize = 256 * 1024;
 // Attempts in a row that may end without getting further before the
 // transfer is given up, and the longest wait between two of them.
 constexpr int maxfailures = 5;
@@ -49,8 +51,12 @@ struct transfer {
     QString user;
     QString pass;
     QString filename;
-    QString target;
+    QString target; // the file's name; the transfer writes NAME.part
+    QString part;
     bool resuming = false;
+    // The first attempt continues a partial file left by an earlier run:
+    // the file's length is not known yet.
+    bool afterrestart = false;
     // Bytes of the target file that are on disk (written and flushed).
     qint64 received = 0;
     qint64 expected = 0;
@@ -68,36 +74,48 @@ struct transfer {
     // The furthest point reached, and the attempts in a row that got no further.
     qint64 best = 0;
     int failures = 0;
+    // Why the last attempt, or the transfer, failed.
+    failure why;
 };
 
 quillharbor& window() {
     return principal::mainwindow();
 }
 
+failure because(reason why) {
+    failure f;
+    f.why = why;
+    return f;
+}
+
 // A failure ends the attempt; in the writing phase it also stops the transfer.
-void failed(transfer& t) {
+void failed(transfer& t, reason why) {
+    t.why = because(why);
     if (t.writing) window().CancelSearch = true;
 }
 
-void diskfailed(transfer& t) {
-    t.diskfailed = true;
-    failed(t);
+// The HTTP client failed: its reason.
+void failed(transfer& t) {
+    const reason why = fromclient(window().Inet1->error());
+    failed(t, why == reason::none ? reason::network : why);
 }
 
-// Names the server should not choose: ones that would write outside the
-// download directory or onto it, hidden files (a link ending in "/.bashrc"),
-// and names with control characters or bidirectional controls that would
-// show the user another name than the one on disk.
-bool refusedname(const QString& name) {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/')) ||
-        name.contains(QLatin1Char('\\')))
-        return true;
-    for (const QChar c : name) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7f || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069))
-            return true;
-    }
-    return false;
+void diskfailed(transfer& t, const platform::RawFile& file) {
+    t.diskfailed = true;
+    failed(t, file.diskfull() ? reason::diskfull : reason::diskerror);
+}
+
+// The user's cancel, seen by the transfer.
+void cancelled(transfer& t) {
+    if (t.why.why == reason::none) t.why = because(reason::cancelled);
+}
+
+// A status that brings no file: "404 Not Found" from "HTTP/1.1 404 Not Found".
+failure refusedstatus(const QString& statusline) {
+    bool numeric = false;
+    const int code = statusline.section(QLatin1Char(' '), 1, 1).toInt(&numeric);
+    if (!numeric || code < 100 || code > 999) return because(reason::badanswer);
+    return {reason::status, code, statusline.section(QLatin1Char(' '), 2)};
 }
 
 } // namespace
@@ -144,8 +162,15 @@ bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
            (expected == 0 || total == QLatin1String("*") || rangetotal(range) == expected);
 }
 
-bool targetexists(const transfer& t) {
-    return QFileInfo(t.target).isFile();
+// After a restart the length comes from the range's total, which must be
+// known and hold the partial file; 0 otherwise (the server's file is another).
+qint64 restartlength(const QString& contentrange, qint64 ondisk) {
+    const qint64 total = rangetotal(contentrange);
+    return total >= ondisk ? total : 0;
+}
+
+bool partexists(const transfer& t) {
+    return platform::entryat(t.part) == platform::Entry::file;
 }
 
 void showprogress(const transfer& t, float rate, float timeleft) {
@@ -157,55 +182,41 @@ void showprogress(const transfer& t, float rate, float timeleft) {
     w.ProgressBar->setValue(double(t.received));
 }
 
-// Compares the start of `chunk`, about to be written at the file's position,
-// with what an earlier attempt left there. False on a disk error.
-bool checkrewrite(transfer& t, QFile& output, const QByteArray& chunk) {
-    const qint64 at = output.pos();
+// Compares the start of `chunk`, about to be written at `at`, with what an
+// earlier attempt left there. False on a disk error.
+bool checkrewrite(transfer& t, platform::RawFile& output, qint64 at, const QByteArray& chunk) {
     const qint64 count = qMin<qint64>(chunk.size(), t.ondisk - at);
     if (count <= 0) return true;
-    const QByteArray before = output.read(count);
-    if (before.size() != count || !output.seek(at)) return false;
-    if (before != chunk.first(count)) t.changed = true;
+    const std::optional<QByteArray> before = output.readat(at, count);
+    if (!before || before->size() != count) return false;
+    if (*before != chunk.first(count)) t.changed = true;
     return true;
 }
 
 // Chunk by chunk until a chunk of fewer than two bytes. A chunk counts as
 // received only once a flush has put it on disk.
-void chunkloop(transfer& t, QFile& output) {
+void chunkloop(transfer& t, platform::RawFile& output) {
     quillharbor& w = window();
     QElapsedTimer sincerefresh;
     sincerefresh.start();
     qint64 unflushed = 0;
     qsizetype got = 0;
-    // Chunks reach the file in large writes: a system call for every 1024
-    // bytes would cost more than the rest of the transfer.
-    QByteArray pending;
-    const auto writepending = [&] {
-        const bool written = output.write(pending) == pending.size();
-        pending.resize(0);
-        return written;
-    };
     do {
         const std::optional<QByteArray> chunk =
             w.Inet1->GetChunk(chunksize, [&w] { return w.CancelSearch; });
         if (!chunk) return failed(t);
         got = chunk->size();
-        if (!checkrewrite(t, output, *chunk)) return diskfailed(t);
+        if (!checkrewrite(t, output, t.received + unflushed, *chunk)) return diskfailed(t, output);
         if (t.changed) return;
-        pending += *chunk;
+        if (got > 0 && !output.write(*chunk)) return diskfailed(t, output);
         unflushed += got;
-        // The chunk in hand is written, then a cancel is obeyed. Bytes that
-        // are compared with the disk are written at once, so the next
-        // comparison reads at the file's position.
-        if ((w.CancelSearch || pending.size() >= batchsize || output.pos() < t.ondisk) &&
-            !writepending())
-            return diskfailed(t);
-        if (w.CancelSearch) return;
+        // The chunk in hand is written, then a cancel is obeyed.
+        if (w.CancelSearch) return cancelled(t);
         // More than announced is refused (the bar has no room for it).
-        if (t.received + unflushed > t.expected) return failed(t);
+        if (t.received + unflushed > t.expected) return failed(t, reason::badanswer);
         // The display, once a frame while chunks keep coming, and after the last.
         if (got < 2 || sincerefresh.elapsed() >= refreshms) {
-            if (!writepending() || !output.flush()) return diskfailed(t);
+            if (!output.flush()) return diskfailed(t, output);
             t.received += unflushed;
             unflushed = 0;
             // The start time lies a second back, so the divisor is never 0.
@@ -219,20 +230,36 @@ void chunkloop(transfer& t, QFile& output) {
     } while (got >= 2);
 }
 
-// Creates the folder (one level), opens the file and writes the body.
+// Creates the folder (one level), opens the partial file and writes the
+// body; a whole body is synced to the disk.
 void writingphase(transfer& t) {
     t.writing = true;
     const QString folder = pathpart(t.target, false, false);
-    if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return failed(t);
+    if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return failed(t, reason::diskerror);
     // A retry writes again the last bytes of the previous attempt, after
     // checking they are the same.
-    QFile output(t.target);
-    const bool opened = t.resuming ? output.open(QIODevice::ReadWrite) && output.seek(t.received)
-                                   : output.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!opened) return diskfailed(t);
+    platform::RawFile output;
+    const platform::RawFile::Opened opened =
+        t.resuming ? output.reopen(t.part) : openfresh(output, t.part, t.url);
+    if (opened == platform::RawFile::Opened::notregular) return failed(t, reason::notregular);
+    if (opened != platform::RawFile::Opened::ok || !output.seek(t.received))
+        return diskfailed(t, output);
     chunkloop(t, output);
-    output.close();
-    if (output.error() != QFileDevice::NoError) diskfailed(t);
+    if (t.received == t.expected && !t.diskfailed && !output.sync()) return diskfailed(t, output);
+    if (!output.close()) diskfailed(t, output);
+}
+
+// The whole file again, to a range from further on: the partial file goes,
+// and the user decides whether to start over. False for No.
+bool startsover(transfer& t) {
+    discardpart(t.target);
+    if (askuser(QStringLiteral("Unable to Resume Download"),
+                QStringLiteral("The server is unable to resume this download.\r\r"
+                               "Do you want to continue anyway?")))
+        return true;
+    window().CancelSearch = true;
+    cancelled(t);
+    return false;
 }
 
 void oneattempt(transfer& t) {
@@ -244,6 +271,7 @@ void oneattempt(transfer& t) {
         t.ondisk = t.received;
         t.received = qMax<qint64>(t.received - rollback, 0);
     }
+    t.why = {};
     platform::DoEvents();
     inet.URL = t.url;
     inet.UserName = t.user;
@@ -254,7 +282,7 @@ void oneattempt(transfer& t) {
         return failed(t);
     while (inet.StillExecuting()) {
         platform::DoEvents();
-        if (w.CancelSearch) return;
+        if (w.CancelSearch) return cancelled(t);
     }
     w.descarga->setTitle(platform::LoadResString(116) + QLatin1String(" [") + t.filename +
                          QLatin1String("]"));
@@ -262,34 +290,43 @@ void oneattempt(transfer& t) {
     // protocol's version ("HTTP/1.1 206 Partial Content", "HTTP/2 206").
     const std::optional<QString> header = inet.GetHeader();
     if (!header) return failed(t);
-    const QString status =
-        header->left(header->indexOf(QLatin1String("\r\n"))).section(QLatin1Char(' '), 1, 1);
+    const QString statusline = header->left(header->indexOf(QLatin1String("\r\n")));
+    const QString status = statusline.section(QLatin1Char(' '), 1, 1);
     if (status == QLatin1String("200")) {
         // The whole file to a range from 0 is just what was asked for; to a
-        // range from further on, the user decides whether to start over.
-        if (t.resuming && t.received > 0) {
-            QFile::remove(t.target);
-            if (!askuser(QStringLiteral("Unable to Resume Download"),
-                         QStringLiteral("The server is unable to resume this download.\r\r"
-                                        "Do you want to continue anyway?"))) {
-                w.CancelSearch = true;
-                return;
-            }
-        }
+        // range from further on, the user decides whether to start over
+        // (nobody saw a transfer begun by an earlier run: it starts over).
+        if (t.resuming && t.received > 0 && !t.afterrestart && !startsover(t)) return;
         t.resuming = false;
     } else if (status == QLatin1String("206")) {
         // Never bytes from elsewhere than asked: on a retry the file changed,
         // on a first attempt the answer is refused.
         const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
         if (!range) return failed(t);
-        if (!samefile(*range, t.received, t.resuming ? t.expected : 0)) {
-            t.changed = t.resuming;
-            w.CancelSearch = !t.resuming;
+        if (!t.resuming && !samefile(*range, t.received, 0)) {
+            w.CancelSearch = true;
+            t.why = because(reason::badanswer);
             return;
         }
+        if (t.resuming) {
+            if (t.afterrestart) t.expected = restartlength(*range, t.ondisk);
+            if (t.expected <= 0 || !samefile(*range, t.received, t.expected)) {
+                t.changed = true;
+                return;
+            }
+        }
+    } else if (t.afterrestart && status == QLatin1String("416")) {
+        // The partial file is longer than the server's file: another one.
+        t.changed = true;
+        return;
     } else {
         w.CancelSearch = true;
+        t.why = refusedstatus(statusline);
         return;
+    }
+    if (t.afterrestart) {
+        t.afterrestart = false;
+        t.starttime = clock() - startoffset;
     }
     // A fresh body: its length and the clock start now.
     if (!t.resuming) {
@@ -297,7 +334,7 @@ void oneattempt(transfer& t) {
         const std::optional<QString> length = inet.GetHeader(QStringLiteral("Content-Length"));
         if (!length) return failed(t);
         t.expected = lengthvalue(*length);
-        if (t.expected == 0) return;
+        if (t.expected == 0) return failed(t, reason::nolength);
         // A server may answer a range with less than was asked for: the file
         // is as long as the range's total says, and the rest is asked for
         // like the rest of a cut body.
@@ -309,7 +346,7 @@ void oneattempt(transfer& t) {
         t.ondisk = 0;
     }
     w.ProgressBar->setValue(0);
-    if (!w.ProgressBar->setMax(double(t.expected))) return failed(t);
+    if (!w.ProgressBar->setMax(double(t.expected))) return failed(t, reason::nolength);
     writingphase(t);
 }
 
@@ -335,20 +372,21 @@ bool finalcheck(transfer& t) {
     // The server's file is not the one begun: start over from byte 0, once.
     if (t.changed && !w.CancelSearch) {
         t.changed = false;
-        QFile::remove(t.target);
+        discardpart(t.target);
         if (t.refetched) {
             w.CancelSearch = true;
+            t.why = because(reason::changed);
             return false;
         }
         t.refetched = true;
-        t.resuming = false;
+        t.resuming = t.afterrestart = false;
         t.received = t.best = 0;
         t.failures = 0;
         return true;
     }
     // Complete: every announced byte is on disk.
     if (t.received == t.expected && !t.diskfailed) return false;
-    if (!targetexists(t)) {
+    if (!partexists(t)) {
         w.CancelSearch = true;
     } else if (!w.CancelSearch) {
         // The body ended early: ask for the rest, unless attempts keep
@@ -357,11 +395,55 @@ bool finalcheck(transfer& t) {
             t.resuming = true;
             return true;
         }
+        t.why = because(w.CancelSearch ? reason::cancelled : reason::gaveup);
         w.CancelSearch = true;
     }
-    // A file locked elsewhere stays; the transfer ends all the same.
-    if (targetexists(t)) QFile::remove(t.target);
     return false;
+}
+
+// Before any request: the name, what is at NAME and NAME.part, and whether
+// this link keeps ending the program. False (with the reason) when the
+// transfer may not begin.
+bool prepare(transfer& t) {
+    if (refusedname(t.filename)) {
+        t.why = because(reason::namerefused);
+        return false;
+    }
+    qint64 partsize = -1;
+    const found there = lookat(t.target, t.url, partsize);
+    if (there == found::notregular) {
+        t.why = because(reason::notregular);
+        return false;
+    }
+    if (underway::endedprogram(t.url, partsize)) {
+        // Given up for good; sent again later, the link is tried afresh.
+        underway::ended();
+        t.why = because(reason::endedprogram);
+        return false;
+    }
+    underway::starts(t.url, partsize);
+    // Left by an earlier run for this same link: its first attempt asks for the rest.
+    if (there == found::partial) {
+        t.resuming = t.afterrestart = t.writing = true;
+        t.received = partsize;
+    }
+    return true;
+}
+
+// The partial file takes NAME's place when every byte is on disk, and is
+// deleted otherwise (one locked elsewhere stays; the transfer ends all the
+// same). The reason stays only when the file was not saved.
+void finish(transfer& t) {
+    const bool whole =
+        t.expected > 0 && t.received == t.expected && !t.diskfailed && t.why.why != reason::changed;
+    if (whole && savepart(t.target)) {
+        t.why = {};
+        return;
+    }
+    if (whole) t.why = because(reason::diskerror);
+    discardpart(t.target);
+    if (t.why.why == reason::none)
+        t.why = because(window().CancelSearch ? reason::cancelled : reason::network);
 }
 
 void cleanup() {
@@ -389,14 +471,21 @@ void httpdownload(const QString& url, const QString& directory, const QString& u
     t.pass = pass;
     t.filename = pathpart(url, true, true);
     t.target = directory + t.filename;
+    t.part = partname(t.target);
     w.TimeLabel->clear();
     w.RateLabel->clear();
-    // A name the server should not choose is never requested nor written.
-    if (!refusedname(t.filename)) {
+    // A name the server should not choose, or a name taken by something
+    // else than a file, is never requested nor written.
+    if (prepare(t)) {
         do
             oneattempt(t);
         while (finalcheck(t));
+        finish(t);
+        underway::ended();
     }
+    // Told while the transfer still counts as running: the log lets events
+    // run, and the next transfer must not start inside this one.
+    outcome(url, t.why);
     cleanup();
 }
 

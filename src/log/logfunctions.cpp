@@ -40,17 +40,21 @@ QString stamp() {
     return date + QLatin1Char(' ') + time;
 }
 
-void writelog(const QString& text, qint16 kind) {
-    if (kind == 1) {
-        // A line that cannot be written is skipped: dispatch goes on
-        // regardless. A line break inside the link is percent-encoded, so
-        // the link cannot start a line of its own. Links may carry access
-        // tokens: only the owner may read the log.
-        platform::appendtext(logpath(),
-                             stamp() + QStringLiteral(" : ") + platform::LoadResString(127) +
-                                 QStringLiteral(" : ") + platform::oneline(text) + crlf,
-                             true);
+void writelog(const QString& text, qint16 kind, const QString& reason) {
+    // A line that cannot be written is skipped: dispatch goes on
+    // regardless. A line break inside the link is percent-encoded, so the
+    // link cannot start a line of its own. Links may carry access tokens:
+    // only the owner may read the log.
+    QString line;
+    if (kind == 1)
+        line = platform::LoadResString(127) + QStringLiteral(" : ") + platform::oneline(text);
+    if (kind == 2) {
+        line = platform::LoadResString(reason.isEmpty() ? 130 : 131) + QStringLiteral(" : ") +
+               platform::oneline(text);
+        if (!reason.isEmpty()) line += QStringLiteral(" : ") + reason;
     }
+    if (!line.isEmpty())
+        platform::appendtext(logpath(), stamp() + QStringLiteral(" : ") + line + crlf, true);
     platform::DoEvents();
 }
 

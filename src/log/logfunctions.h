@@ -4,7 +4,7 @@
 class QPlainTextEdit;
 
 // The activity log, log.txt beside the program: one dated line for every
-// dispatched link and for every clearing.
+// dispatched link, for the end of every transfer and for every clearing.
 namespace logfunctions {
 
 QString logpath();
@@ -12,9 +12,11 @@ QString logpath();
 // The date in the user's short format, a blank, and the 24-hour time.
 QString stamp();
 
-// Appends one line of `kind` (1: a download) for `text`, then lets pending
-// events run once.
-void writelog(const QString& text, qint16 kind);
+// Appends one line of `kind` for `text`, then lets pending events run once.
+// Kind 1, a link received: "date time : Download : link". Kind 2, how a
+// transfer ended: "date time : Saved : link", or with a `reason`,
+// "date time : Not saved : link : reason".
+void writelog(const QString& text, qint16 kind, const QString& reason = QString());
 
 // Empties the log, leaving the clear line and an empty line, and shows the
 // new content in `logfile`.

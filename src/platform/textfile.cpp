@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -14,6 +15,9 @@ namespace platform {
 namespace {
 
 constexpr char16_t standinbase = 0xDC00;
+
+// U+FEFF in UTF-8: the byte-order mark some editors put at a file's start.
+constexpr QByteArrayView bytemark("\xEF\xBB\xBF");
 
 // Between two whole writes of a followed file: at least this, and the time
 // the last write's bytes take at this rate.
@@ -52,6 +56,13 @@ int sequence(const uchar* bytes, qsizetype at, qsizetype size) {
     }
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
     return code >= least && code <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+// Valid UTF-8 as text. Unlike QString::fromUtf8, a byte-order mark at the
+// start is kept as U+FEFF: it is a character like any other here.
+QString fromutf8(const char* bytes, qsizetype size) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, size));
 }
 
 // Whatever the file was, it is now readable and writable by its owner alone.
@@ -101,7 +112,7 @@ QString decodetext(const QByteArray& bytes) {
     // Windows programs exchange 8-bit text in the system's ANSI code page.
     return QString::fromLocal8Bit(bytes);
 #endif
-    if (bytes.isValidUtf8()) return QString::fromUtf8(bytes);
+    if (bytes.isValidUtf8()) return fromutf8(bytes.constData(), bytes.size());
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
     const qsizetype size = bytes.size();
     QString text;
@@ -116,11 +127,11 @@ QString decodetext(const QByteArray& bytes) {
             at += length;
             continue;
         }
-        text += QString::fromUtf8(bytes.constData() + run, at - run);
+        text += fromutf8(bytes.constData() + run, at - run);
         text += QChar(char16_t(standinbase + data[at]));
         run = ++at;
     }
-    text += QString::fromUtf8(bytes.constData() + run, size - run);
+    text += fromutf8(bytes.constData() + run, size - run);
     return text;
 }
 
@@ -177,10 +188,12 @@ QStringList splitlines(const QString& text) {
     return lines;
 }
 
-std::optional<QStringList> readlines(const QString& path) {
+std::optional<QStringList> readlines(const QString& path, bool skipmark) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    return splitlines(decodetext(file.readAll()));
+    QByteArray bytes = file.readAll();
+    if (skipmark && bytes.startsWith(bytemark)) bytes.remove(0, bytemark.size());
+    return splitlines(decodetext(bytes));
 }
 
 bool writewhole(const QString& path, const QByteArray& bytes, bool owneronly) {

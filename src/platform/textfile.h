@@ -30,8 +30,10 @@ QString percentbytes(const QString& text);
 // and for a link the same URL.
 QString oneline(const QString& text);
 
-// The lines of a file; nothing when it is missing or unreadable.
-std::optional<QStringList> readlines(const QString& path);
+// The lines of a file; nothing when it is missing or unreadable. With
+// `skipmark`, a UTF-8 byte-order mark that starts the file (an editor's, for
+// a file edited by hand) is no part of its first line.
+std::optional<QStringList> readlines(const QString& path, bool skipmark = false);
 
 // Splits text at CR, CR LF or LF; a final line end makes no empty last line.
 QStringList splitlines(const QString& text);

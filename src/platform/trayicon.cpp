@@ -11,6 +11,7 @@ namespace platform {
 namespace {
 using Key = std::pair<const QWidget*, int>;
 std::map<Key, QPointer<QSystemTrayIcon>> icons;
+std::map<Key, QList<QPair<QString, QString>>> messages;
 std::optional<bool> availableoverride;
 
 int mousemessage(QSystemTrayIcon::ActivationReason reason) {
@@ -47,10 +48,21 @@ bool Shell_NotifyIcon(int operation, const NotifyIconData& data) {
         }
         icon->show();
         icons[key] = icon;
+        messages.erase(key);
+        return true;
+    }
+    if (operation == NIM_MODIFY) {
+        if (found == icons.end()) return false;
+        if (data.flags & NIF_TIP) found->second->setToolTip(data.tip);
+        if (data.flags & NIF_INFO) {
+            found->second->showMessage(data.infotitle, data.info);
+            messages[key].append({data.infotitle, data.info});
+        }
         return true;
     }
     if (operation == NIM_DELETE) {
         if (found == icons.end()) return false;
+        messages.erase(key);
         QSystemTrayIcon* icon = found->second;
         icons.erase(found);
         icon->hide();
@@ -63,6 +75,12 @@ bool Shell_NotifyIcon(int operation, const NotifyIconData& data) {
 QSystemTrayIcon* trayicon(const QWidget* window, int id) {
     const auto found = icons.find(Key{window, id});
     return found == icons.end() ? nullptr : found->second.data();
+}
+
+QList<QPair<QString, QString>> traymessages(const QWidget* window, int id) {
+    const auto found = messages.find(Key{window, id});
+    if (!trayicon(window, id) || found == messages.end()) return {};
+    return found->second;
 }
 
 int trayiconcount() {

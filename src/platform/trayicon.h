@@ -1,5 +1,7 @@
 #pragma once
 #include <QIcon>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -14,10 +16,12 @@ class QWidget;
 namespace platform {
 
 constexpr int NIM_ADD = 0;
+constexpr int NIM_MODIFY = 1;
 constexpr int NIM_DELETE = 2;
 constexpr int NIF_MESSAGE = 1;
 constexpr int NIF_ICON = 2;
 constexpr int NIF_TIP = 4;
+constexpr int NIF_INFO = 0x10;
 constexpr int WM_MOUSEMOVE = 0x200;
 constexpr int WM_LBUTTONUP = 0x202;
 constexpr int WM_LBUTTONDBLCLK = 0x203;
@@ -35,15 +39,22 @@ struct NotifyIconData {
     std::function<void(int message)> callback;
     QIcon icon;
     QString tip;
+    // A message to show beside the icon (NIF_INFO), with its title.
+    QString info;
+    QString infotitle;
 };
 
-// Adds (NIM_ADD) or deletes (NIM_DELETE) the icon (window, id). Adding an
-// icon that is already there is refused and the existing one stays; deleting
-// one that is not there is refused. False when refused.
+// Adds (NIM_ADD), changes (NIM_MODIFY) or deletes (NIM_DELETE) the icon
+// (window, id). Adding an icon that is already there is refused and the
+// existing one stays; changing or deleting one that is not there is refused.
+// False when refused. A change with NIF_INFO shows its message.
 bool Shell_NotifyIcon(int operation, const NotifyIconData& data);
 
 // The icon (window, id) while it exists, else nullptr.
 QSystemTrayIcon* trayicon(const QWidget* window, int id);
+
+// The messages the icon (window, id) has shown, oldest first: title, text.
+QList<QPair<QString, QString>> traymessages(const QWidget* window, int id);
 
 // How many icons the program has up.
 int trayiconcount();

@@ -3,6 +3,7 @@
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "download/descargas.h"
+#include "download/outcome.h"
 #include "log/logfunctions.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -21,6 +22,8 @@ void dispatchlink(const QString& link) {
     logfunctions::writelog(link, 1);
 
     const QString scheme = link.left(7).toLower();
+    const bool web =
+        scheme == QLatin1String("http://") || link.left(8).toLower() == QLatin1String("https://");
 
     // To whatever the desktop associates with the scheme.
     if (scheme == QLatin1String("ed2k://")) {
@@ -29,7 +32,7 @@ void dispatchlink(const QString& link) {
         return;
     }
 
-    if (scheme == QLatin1String("http://")) {
+    if (web) {
         if (form.Check1->Value() == 1) {
             // To the chosen manager at once, the link one whole argument:
             // nothing in it can reach a shell.
@@ -50,5 +53,8 @@ void dispatchlink(const QString& link) {
         return;
     }
 
-    // Any other scheme has only been logged.
+    // Any other scheme is only logged, and the user told so.
+    descargas::failure refused;
+    refused.why = descargas::reason::scheme;
+    descargas::outcome(link, refused);
 }

@@ -2,10 +2,48 @@
 
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "platform/resstrings.h"
+
+#include <QPointer>
+#include <QTimer>
 
 namespace {
 const int iconid = 1;
 const int iconflags = platform::NIF_MESSAGE + platform::NIF_ICON + platform::NIF_TIP;
+
+int gatherms = 3000;
+// The ends told since the first one that is still to be shown.
+QStringList texts;
+int saved = 0;
+QPointer<quillharbor> gathering; // the window whose message is due
+
+// "3 files saved", "1 file not saved", or both.
+QString counted(int count, int one, int many) {
+    return platform::LoadResString(count == 1 ? one : many)
+        .replace(QLatin1String("{n}"), QString::number(count));
+}
+
+QString gatheredtext() {
+    if (texts.size() == 1) return texts.first();
+    QStringList parts;
+    if (saved > 0) parts << counted(saved, 152, 153);
+    const int notsaved = int(texts.size()) - saved;
+    if (notsaved > 0) parts << counted(notsaved, 154, 155);
+    return parts.join(QLatin1String(", "));
+}
+
+void showgathered() {
+    if (gathering && !texts.isEmpty()) {
+        platform::NotifyIconData data =
+            tray::makeicondata(gathering, iconid, platform::NIF_INFO, nullptr, QIcon(), QString());
+        data.infotitle = tray::tooltip();
+        data.info = gatheredtext();
+        platform::Shell_NotifyIcon(platform::NIM_MODIFY, data);
+    }
+    texts.clear();
+    saved = 0;
+    gathering = nullptr;
+}
 } // namespace
 
 namespace tray {
@@ -35,6 +73,23 @@ void iconmessage(quillharbor& form, int message) {
     // Mouse activity over a window in plain sight is not the tray's business.
     if (form.isVisible() && !form.isMinimized()) return;
     if (message == platform::WM_LBUTTONUP) platform::restorewindow(&form);
+}
+
+void tell(quillharbor& form, const QString& text, bool done) {
+    const bool intray = hidesonminimise() && platform::trayicon(&form, iconid) && form.isHidden();
+    if (!intray) return;
+    if (gathering != &form) {
+        texts.clear();
+        saved = 0;
+        gathering = &form;
+        QTimer::singleShot(gatherms, &form, showgathered);
+    }
+    texts << text;
+    saved += done ? 1 : 0;
+}
+
+void setgatherms(int ms) {
+    gatherms = ms;
 }
 
 } // namespace tray

@@ -24,4 +24,12 @@ bool hidesonminimise();
 // window that is hidden or minimised; every other message is ignored.
 void iconmessage(quillharbor& form, int message);
 
+// The end of a transfer, told by the icon's message while the window is in
+// the tray. Ends that come within a few seconds of the first are gathered
+// into one message ("3 files saved"), so a long spool never floods the desktop.
+void tell(quillharbor& form, const QString& text, bool saved);
+
+// How long ends are gathered (tests shorten it).
+void setgatherms(int ms);
+
 } // namespace tray

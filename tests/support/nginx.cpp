@@ -24,6 +24,10 @@ QString Nginx::url(const QString& name) const {
     return QStringLiteral("http://127.0.0.1:%1/%2").arg(listening).arg(name);
 }
 
+QString Nginx::httpsurl(const QString& name) const {
+    return QStringLiteral("https://127.0.0.1:%1/%2").arg(tlsport).arg(name);
+}
+
 QByteArray Nginx::accesslog() const {
     return readfile(prefix.filePath("access.log"));
 }
@@ -45,6 +49,7 @@ bool Nginx::start() {
     // A port found free may be taken before nginx binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
         listening = freeport();
+        tlsport = tls ? freeport() : 0;
         const QString servers =
             tls ? QStringLiteral("  server { listen 127.0.0.1:%1; return 301 "
                                  "https://127.0.0.1:%2$request_uri; }\n"
@@ -53,7 +58,7 @@ bool Nginx::start() {
                                  "%4/server.key;\n"
                                  "    access_log %4/access.log brief; }\n")
                       .arg(listening)
-                      .arg(freeport())
+                      .arg(tlsport)
                       .arg(root, base)
                 : QStringLiteral("  server { listen 127.0.0.1:%1; root %2; }\n")
                       .arg(listening)

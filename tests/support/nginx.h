@@ -19,7 +19,8 @@ class Nginx {
     // False (see error()) when nginx or openssl is missing or would not start.
     bool start();
     quint16 port() const { return listening; }
-    QString url(const QString& name) const; // on the plain port
+    QString url(const QString& name) const;      // on the plain port
+    QString httpsurl(const QString& name) const; // on the TLS port
     QString error() const { return problem; }
     QString authority() const { return prefix.filePath("server.pem"); }
     // The TLS server's requests so far, one line each: protocol, status, Range.
@@ -30,6 +31,7 @@ class Nginx {
     QTemporaryDir prefix;
     QProcess process;
     quint16 listening = 0;
+    quint16 tlsport = 0;
     bool tls = false;
     QString problem;
 };

@@ -1,0 +1,49 @@
+#include "download/outcome.h"
+
+#include "app/principal.h"
+#include "app/quillharbor.h"
+#include "connection/protocol.h"
+#include "download/descargas.h"
+#include "log/logfunctions.h"
+#include "platform/resstrings.h"
+#include "platform/textfile.h"
+#include "system/tray.h"
+
+namespace descargas {
+
+namespace {
+// The name with every character that could mislead (controls, marks that
+// turn the text around) shown as U+FFFD, and bytes that were no UTF-8 as
+// "%XX".
+QString readablename(const QString& link) {
+    QString name = pathpart(link, true, true);
+    if (name.isEmpty()) name = link;
+    name = platform::percentbytes(name);
+    for (QChar& c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || c.category() == QChar::Other_Format ||
+            u == 0x2028 || u == 0x2029)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+} // namespace
+
+QString outcometext(const QString& link, const failure& result) {
+    if (result.why == reason::none)
+        return platform::LoadResString(130) + QLatin1Char(' ') + readablename(link);
+    return platform::LoadResString(131) + QLatin1Char(' ') + readablename(link) +
+           QLatin1String(": ") + reasontext(result);
+}
+
+void outcome(const QString& link, const failure& result) {
+    quillharbor& form = principal::mainwindow();
+    const bool saved = result.why == reason::none;
+    const QString text = outcometext(link, result);
+    form.msg->setForeColor(saved ? platform::vbBlack : platform::vbRed);
+    form.msg->setText(protocol::timeofday() + QLatin1Char(' ') + text);
+    tray::tell(form, text, saved);
+    logfunctions::writelog(link, 2, reasontext(result));
+}
+
+} // namespace descargas

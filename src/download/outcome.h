@@ -1,0 +1,18 @@
+#pragma once
+#include "download/reasons.h"
+
+#include <QString>
+
+// How a link the built-in downloader was meant for ended, told the same way
+// everywhere: the alerts line (with the time, black when saved, red when
+// not), a line in the log, and the tray icon's message while the window is
+// in the tray.
+namespace descargas {
+
+// "Saved setup.zip", "Not saved setup.zip: 404 Not Found" (the name as the
+// user may read it safely; the link itself when it names no file).
+QString outcometext(const QString& link, const failure& result);
+
+void outcome(const QString& link, const failure& result);
+
+} // namespace descargas
