@@ -28,7 +28,7 @@ hardened() {
       "$1:" | *": yes"* | $'\t'* | " Stack clash protection: unknown"*) ;;
       " Fortify Source functions: unknown, no protectable libc functions used") ;;
       " Fortify Source functions: no, only unprotected functions found!")
-        ! grep $'^\tunprotected: ' <<<"$report" | grep -q -v -E ': (read|memcpy|memmove|memset)$' ||
+        ! grep $'^\tunprotected: ' <<<"$report" | grep -q -v -E ': (read|pread|memcpy|memmove|memset)$' ||
           return 1 ;;
       " Control flow integrity: no"*) startfileswithoutcet && objectswithcet || return 1 ;;
       *) return 1 ;;
