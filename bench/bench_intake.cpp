@@ -8,7 +8,7 @@
 //   bench_intake N
 #include "app/principal.h"
 #include "app/quillharbor.h"
-#include "peakmemory.h"
+#include "support/peakmemory.h"
 #include "platform/winsock.h"
 #include "support/testsupport.h"
 
@@ -204,7 +204,7 @@ int main(int argc, char* argv[]) {
         std::printf("time:            %8.1f s\n", seconds);
         std::printf("agent CPU:       %8.2f s\n", cpu);
         std::printf("spool.ini:       %8.1f MiB written\n", written);
-        std::printf("peak RSS:        %8.1f MiB\n", bench::peakrssmib());
+        std::printf("peak RSS:        %8.1f MiB\n", testsupport::peakrssmib());
         std::printf("longest stall:   %8lld ms\n", longest);
         std::fflush(stdout);
         server.kill();

@@ -13,11 +13,13 @@ run_packages=(
   build-essential cmake ninja-build pkg-config  # the build
   qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test (with the
                                                  # offscreen and X11 platforms)
+  libcurl4-openssl-dev                           # the downloader's HTTP engine
   xvfb                                           # the demo's agent without a display
 )
 # The tests, the checks CI runs, the benchmark and coverage.
 check_packages=(
   nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
+  tinyproxy                                      # a real HTTP proxy for the downloader's tests
   xauth                                          # xvfb-run: tests on a virtual display
   dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package

@@ -16,9 +16,16 @@ qt=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-li
 # Only for the generated config.h (version, server host, website).
 cmake -S "$top" -B "$build" -G Ninja -DQUILLHARBOR_BUILD_TESTS=OFF >/dev/null
 
+# curl's headers are the same on Windows, but Debian keeps them among the
+# Linux-only multiarch headers: a copy of them alone goes on the path.
+rm -rf "$build/include"
+mkdir -p "$build/include"
+cp -r "$(pkg-config --variable=includedir libcurl)/curl" "$build/include/"
+
 flags=(-fsyntax-only -std=c++20 -Wall -Wextra
        -DUNICODE -D_UNICODE # as Qt's CMake support sets them for Windows targets
-       -I"$top/src" -I"$top/tools/refserver" -I"$build/generated" -isystem "$qt")
+       -I"$top/src" -I"$top/tools/refserver" -I"$build/generated" -isystem "$qt"
+       -isystem "$build/include")
 for module in QtCore QtGui QtWidgets QtNetwork; do flags+=(-isystem "$qt/$module"); done
 
 cd "$top"

@@ -28,7 +28,7 @@ hardened() {
       "$1:" | *": yes"* | $'\t'* | " Stack clash protection: unknown"*) ;;
       " Fortify Source functions: unknown, no protectable libc functions used") ;;
       " Fortify Source functions: no, only unprotected functions found!")
-        ! grep $'^\tunprotected: ' <<<"$report" | grep -q -v -E ': (read|memcpy|memmove|memset)$' ||
+        ! grep $'^\tunprotected: ' <<<"$report" | grep -q -v -E ': (read|pread|memcpy|memmove|memset)$' ||
           return 1 ;;
       " Control flow integrity: no"*) startfileswithoutcet && objectswithcet || return 1 ;;
       *) return 1 ;;
@@ -80,7 +80,7 @@ done
 
 # Dependencies from the executable's libraries, nothing more.
 depends=$(dpkg-deb -f "$package" Depends)
-for library in libc6 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6; do
+for library in libc6 libcurl4 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6; do
   grep -q "\b$library (>= " <<<"$depends" || fail "no versioned dependency on $library: $depends"
 done
 ! grep -q "qt6-qpa-plugins" <<<"$depends" || fail "needless dependency: $depends"

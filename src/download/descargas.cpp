@@ -120,13 +120,25 @@ failure refusedstatus(const QString& statusline) {
 
 } // namespace
 
-qint64 lengthvalue(const QString& text) {
+namespace {
+qint64 decimal(const QString& text) {
     bool ok = false;
     const QString digits = text.trimmed();
     for (const QChar c : digits)
         if (!c.isDigit() || c.unicode() > '9') return 0;
     const qint64 value = digits.toLongLong(&ok);
     return ok ? value : 0;
+}
+} // namespace
+
+qint64 lengthvalue(const QString& text) {
+    // A header sent twice reads "5120, 5120": the same value repeated is
+    // that value (RFC 9110 allows it), different ones are no length.
+    const QStringList values = text.split(QLatin1Char(','));
+    const qint64 value = decimal(values.first());
+    for (const QString& other : values)
+        if (decimal(other) != value) return 0;
+    return value;
 }
 
 namespace {
@@ -137,8 +149,9 @@ qint64 rangetotal(const QString& contentrange) {
     return lengthvalue(contentrange.section(QLatin1Char('/'), 1));
 }
 
-// A retry's "Content-Range: bytes FIRST-LAST/TOTAL" (when the server sends
-// one) must continue the same file where it was asked to.
+// A "Content-Range: bytes FIRST-LAST/TOTAL" (when the server sends one)
+// must start where it was asked to, and a retry's must name the total
+// already known (`expected`; 0 on a first attempt, "*" for an unknown one).
 bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
     const QString range = contentrange.trimmed();
     if (range.isEmpty()) return true;
@@ -146,7 +159,7 @@ bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
     const QString span = range.mid(6).section(QLatin1Char('/'), 0, 0);
     const QString total = range.section(QLatin1Char('/'), 1);
     return lengthvalue(span.section(QLatin1Char('-'), 0, 0)) == from &&
-           (total == QLatin1String("*") || rangetotal(range) == expected);
+           (expected == 0 || total == QLatin1String("*") || rangetotal(range) == expected);
 }
 
 // After a restart the length comes from the range's total, which must be
@@ -286,9 +299,16 @@ void oneattempt(transfer& t) {
         if (t.resuming && t.received > 0 && !t.afterrestart && !startsover(t)) return;
         t.resuming = false;
     } else if (status == QLatin1String("206")) {
+        // Never bytes from elsewhere than asked: on a retry the file changed,
+        // on a first attempt the answer is refused.
+        const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
+        if (!range) return failed(t);
+        if (!t.resuming && !samefile(*range, t.received, 0)) {
+            w.CancelSearch = true;
+            t.why = because(reason::badanswer);
+            return;
+        }
         if (t.resuming) {
-            const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
-            if (!range) return failed(t);
             if (t.afterrestart) t.expected = restartlength(*range, t.ondisk);
             if (t.expected <= 0 || !samefile(*range, t.received, t.expected)) {
                 t.changed = true;

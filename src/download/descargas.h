@@ -10,7 +10,8 @@ void httpdownload(const QString& url, const QString& directory, const QString& u
                   const QString& pass);
 
 // A Content-Length value as a count: anything but plain decimal digits (or a
-// value beyond 64 bits) gives 0, "no usable length".
+// value beyond 64 bits) gives 0, "no usable length"; the same value listed
+// more than once, comma-separated, is that value.
 qint64 lengthvalue(const QString& text);
 
 // "1.5 MB", "45 KB", "512 bytes"; "" for a negative or non-numeric value.

@@ -1,57 +1,115 @@
 #include "platform/inet.h"
 
+#include "platform/curlloop.h"
 #include "platform/textfile.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSslConfiguration>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QNetworkProxyFactory>
 #include <QTimer>
-#include <QUrl>
 #include <cstring>
 
 namespace platform {
 
 namespace {
-// Our buffer and Qt's buffer under the reply: together they bound the memory
-// a transfer takes, whatever the size of the body.
-constexpr qsizetype ownbuffersize = 256 * 1024;
-constexpr qint64 replybuffersize = 1024 * 1024;
+// Our ring and curl's receive buffer: together they bound the memory a
+// transfer takes, whatever the size of the body. curl is asked to go on
+// once half the ring is free again.
+constexpr qsizetype ringsize = 1024 * 1024;
+constexpr long curlbuffersize = 256 * 1024;
+// A header block beyond this fails the request (curl's own bound, 300 KB,
+// is a little higher; a single line is bounded by curl at 100 KB).
+constexpr qint64 maxheaderbytes = 256 * 1024;
 // How long one wait for network events lasts before the caller looks again.
 constexpr int pollms = 10;
-
 // Redirects followed before the request counts as failed.
 constexpr int maxredirects = 20;
 
-// Where a redirect answer sends the request; empty when it is no redirect.
-QUrl redirecttarget(QNetworkReply* reply) {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray location = reply->rawHeader("Location");
-    const bool redirect =
-        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-    if (!redirect || location.isEmpty()) return QUrl();
-    return reply->url().resolved(QUrl::fromEncoded(location));
+bool httpscheme(const QString& scheme) {
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
-Inet::Error replyerror(QNetworkReply::NetworkError error) {
-    switch (error) {
-    case QNetworkReply::NoError:
+
+// One header's value among an answer's lines (status line first); the
+// values of repeated headers joined by ", "; empty when absent.
+QByteArray value(const QList<QByteArray>& lines, const QByteArray& name) {
+    QByteArray joined;
+    bool found = false;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0 || lines[i].left(colon).trimmed().compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (found) joined += ", ";
+        joined += lines[i].mid(colon + 1).trimmed();
+        found = true;
+    }
+    return joined;
+}
+
+bool sameorigin(const QUrl& a, const QUrl& b) {
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port() == b.port();
+}
+
+// The proxy the system names for `url`: through libproxy on Linux (the
+// http_proxy, https_proxy and no_proxy variables in lower or upper case,
+// and the desktop's settings), the system's settings on Windows. curl is
+// told the answer, an empty one for none, so it does not read the variables
+// again by rules of its own (it would ignore HTTP_PROXY). True when a proxy
+// is used.
+bool useproxy(CURL* easy, const QUrl& url) {
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
+    for (const QNetworkProxy& proxy : proxies) {
+        if (proxy.type() == QNetworkProxy::NoProxy) break;
+        QUrl address;
+        if (proxy.type() == QNetworkProxy::HttpProxy)
+            address.setScheme(QStringLiteral("http"));
+        else if (proxy.type() == QNetworkProxy::Socks5Proxy)
+            address.setScheme(QStringLiteral("socks5h"));
+        else
+            continue;
+        address.setHost(proxy.hostName());
+        address.setPort(proxy.port());
+        curl_easy_setopt(easy, CURLOPT_PROXY, address.toEncoded().constData());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+        if (!proxy.user().isEmpty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy.user().toUtf8().constData());
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy.password().toUtf8().constData());
+        }
+        return true;
+    }
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    return false;
+}
+
+// What a failed transfer means to the user. `answered`: the final answer's
+// headers had arrived.
+Inet::Error clienterror(CURLcode code, bool answered, bool viaproxy, long connectcode) {
+    if (viaproxy && connectcode >= 300) return Inet::Error::proxyrefused;
+    switch (code) {
+    case CURLE_OK:
         return Inet::Error::none;
-    case QNetworkReply::HostNotFoundError:
+    case CURLE_COULDNT_RESOLVE_HOST:
         return Inet::Error::hostnotfound;
-    case QNetworkReply::ConnectionRefusedError:
-        return Inet::Error::cannotconnect;
-    case QNetworkReply::SslHandshakeFailedError:
-        return Inet::Error::certificate;
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-        return Inet::Error::proxyrefused;
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
+    case CURLE_COULDNT_RESOLVE_PROXY:
         return Inet::Error::proxyunreachable;
-    case QNetworkReply::TimeoutError:
+    case CURLE_COULDNT_CONNECT:
+        return viaproxy ? Inet::Error::proxyunreachable : Inet::Error::cannotconnect;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return Inet::Error::certificate;
+    case CURLE_OPERATION_TIMEDOUT:
         return Inet::Error::timedout;
-    case QNetworkReply::ProtocolFailure:
+    case CURLE_OUT_OF_MEMORY: // curl's bound on one header line
+        return answered ? Inet::Error::other : Inet::Error::headertoolarge;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL: // an answer in HTTP/0.9, which curl refuses
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
         return Inet::Error::badanswer;
     default:
         return Inet::Error::other;
@@ -59,24 +117,47 @@ Inet::Error replyerror(QNetworkReply::NetworkError error) {
 }
 } // namespace
 
+// One request on the way to the final answer: the first, or one redirect.
+struct Inet::Hop {
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    QUrl url;
+    bool viaproxy = false;
+    // This answer's header lines so far (an interim answer's are dropped).
+    QList<QByteArray> lines;
+    int status = 0;
+    qint64 headerbytes = 0;
+    bool toolarge = false;
+    // The final answer's headers are complete: its body goes to the ring.
+    bool inbody = false;
+    char errortext[CURL_ERROR_SIZE] = {};
+};
+
 Inet::Inet(QObject* parent)
-    : QObject(parent), manager(new QNetworkAccessManager(this)), requesttimer(new QTimer(this)),
+    : QObject(parent), loop(new CurlLoop(this)), requesttimer(new QTimer(this)),
       stalltimer(new QTimer(this)) {
     requesttimer->setSingleShot(true);
     stalltimer->setSingleShot(true);
+    loop->ended = [this](CURL* easy, CURLcode result) {
+        if (hop && hop->easy == easy) ended(result);
+    };
     connect(requesttimer, &QTimer::timeout, this, [this] {
-        if (reply && !responded) {
-            failed = true;
-            lasterror = Error::timedout;
-            reply->disconnect(this);
-            reply->abort();
-        }
+        if (responded || failed) return;
+        fail(Error::timedout);
+        redirectto.clear();
+        drophop();
     });
+    // Restarted from the last body byte; a body that waits for room in our
+    // ring is not stalled.
     connect(stalltimer, &QTimer::timeout, this, [this] {
+        if (!hop) return;
+        const qint64 left = stalltimeoutms - sincebody.elapsed();
+        if (paused || left > 0) return stalltimer->start(int(paused ? stalltimeoutms : left));
         stalled = true;
         lasterror = Error::timedout;
+        drophop();
     });
-    buffer.resize(ownbuffersize);
+    buffer.resize(ringsize);
 }
 
 Inet::~Inet() {
@@ -86,165 +167,281 @@ Inet::~Inet() {
 bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     Cancel();
     // Bytes of the link that were no UTF-8 are asked for as those bytes.
-    QUrl url(percentbytes(URL), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
+    const QUrl url(percentbytes(URL), QUrl::TolerantMode);
     if (operation.compare(QLatin1String("GET"), Qt::CaseInsensitive) != 0 || !url.isValid() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        !httpscheme(url.scheme().toLower()))
         return false;
-    if (!UserName.isEmpty()) {
-        url.setUserName(UserName);
-        url.setPassword(Password);
-    }
-    QNetworkRequest request(url);
+    sendheaders.clear();
     // The body must arrive as the bytes of the file: ranges count those.
-    request.setRawHeader("Accept-Encoding", "identity");
-#if QT_CONFIG(ssl)
-    // Redirected requests are copies of this one, so they trust the same.
-    if (!authorities.isEmpty()) {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(authorities);
-        request.setSslConfiguration(tls);
-    }
-#endif
+    sendheaders << "Accept-Encoding: identity";
     const QStringList lines = requestheaders.split(QLatin1Char('\n'));
     for (const QString& line : lines) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
         if (colon <= 0) continue;
-        request.setRawHeader(line.left(colon).trimmed().toLatin1(),
-                             line.mid(colon + 1).trimmed().toLatin1());
+        sendheaders << line.left(colon).trimmed().toLatin1() + ": " +
+                           line.mid(colon + 1).trimmed().toLatin1();
     }
-    // Redirects are followed here, not by Qt: after a redirect Qt may keep
-    // the redirect's headers beside the final answer's (a Content-Length of
-    // "169, 300000"), and the downloader needs the final answer's alone.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
+    asked = url;
     redirects = 0;
-    send(request);
+    if (!send(url)) {
+        drophop();
+        return false;
+    }
     requesttimer->start(requesttimeoutms);
+    emit requested(requestheaders);
     return true;
 }
 
-void Inet::send(const QNetworkRequest& request) {
-    redirectto.clear();
-    reply = manager->get(request);
-    reply->setReadBufferSize(replybuffersize);
-
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        redirectto = redirecttarget(reply);
-        if (redirectto.isEmpty()) headersarrived();
-    });
-    connect(reply, &QNetworkReply::readyRead, this, [this] {
-        if (!redirectto.isEmpty()) return;
-        if (!responded) headersarrived();
-        stalltimer->start(stalltimeoutms);
-    });
-    connect(reply, &QNetworkReply::finished, this, [this] {
-        if (!redirectto.isEmpty()) return;
-        requesttimer->stop();
-        stalltimer->stop();
-        if (!responded) {
-            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-                responded = true;
-            } else {
-                failed = true;
-                lasterror = replyerror(reply->error());
-            }
-        }
-    });
+// Sets curl up for one request to `url` and starts it.
+bool Inet::send(const QUrl& url) {
+    hop = std::make_unique<Hop>();
+    hop->url = url;
+    finished = false; // a redirect's transfer may have ended before this one
+    CURL* easy = hop->easy = curl_easy_init();
+    if (!easy) return false;
+    curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed here, one request each, so that each is checked.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // What the agent's requests always said (Qt's default), so servers answer as before.
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Mozilla/5.0");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // No connection outlives its request: one given up is closed at once.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, curlbuffersize);
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop->errortext);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Inet::onheader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Inet::onbody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    for (const QByteArray& line : sendheaders)
+        hop->headers = curl_slist_append(hop->headers, line.constData());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, hop->headers);
+    if (!authorities.isEmpty()) {
+        curl_blob pem{authorities.data(), size_t(authorities.size()), CURL_BLOB_COPY};
+        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &pem);
+    }
+#ifdef Q_OS_WIN
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA));
+#endif
+    hop->viaproxy = useproxy(easy, url);
+    // The credentials go to the place asked only, not where it redirects.
+    if (!UserName.isEmpty() && sameorigin(url, asked)) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, UserName.toUtf8().constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, Password.toUtf8().constData());
+    }
+    return loop->add(easy);
 }
 
-// Outside the reply's signals: the same request again, at the new address.
+// Outside curl's callbacks: the same request again, at the new address.
 // Never from https back to http, and not without end.
 void Inet::follow() {
-    QNetworkRequest request = reply->request();
-    const QString scheme = redirectto.scheme().toLower();
+    const QUrl target = redirectto;
     const bool downgrade =
-        request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
-        scheme != QLatin1String("https");
-    dropreply();
-    if (++redirects > maxredirects || downgrade ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        failed = true;
-        lasterror = Error::redirects;
-        return;
+        hopurl.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+        target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+    redirectto.clear();
+    drophop();
+    if (++redirects > maxredirects || downgrade || !httpscheme(target.scheme().toLower()))
+        return fail(Error::redirects);
+    if (!send(target)) {
+        drophop();
+        fail(Error::other);
     }
-    request.setUrl(redirectto);
-    send(request);
 }
 
 void Inet::trust(const QList<QSslCertificate>& extra) {
-    authorities = extra;
+    authorities.clear();
+    if (extra.isEmpty()) return;
+    for (const QSslCertificate& certificate : extra)
+        authorities += certificate.toPem();
+    // Besides the system's authorities, which curl's own option would replace.
+    CURL* probe = curl_easy_init();
+    char* bundle = nullptr;
+    if (probe && curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle) {
+        QFile system(QString::fromLocal8Bit(bundle));
+        if (system.open(QIODevice::ReadOnly)) authorities += '\n' + system.readAll();
+    }
+    curl_easy_cleanup(probe);
 }
 
-void Inet::headersarrived() {
-    if (responded) return;
+size_t Inet::onheader(char* data, size_t size, size_t count, void* inet) {
+    auto* self = static_cast<Inet*>(inet);
+    self->headerline(QByteArray::fromRawData(data, qsizetype(size * count)));
+    // A different count makes curl end the request.
+    return self->hop->toolarge ? 0 : size * count;
+}
+
+void Inet::headerline(const QByteArray& line) {
+    Hop& h = *hop;
+    h.headerbytes += line.size();
+    if (h.headerbytes > maxheaderbytes) {
+        h.toolarge = true;
+        return;
+    }
+    if (h.inbody) return; // trailers after a chunked body are no headers of ours
+    // Each answer starts with its status line: a proxy's or an interim
+    // answer's headers are not the final answer's.
+    if (line.startsWith("HTTP/")) {
+        h.lines = {line.trimmed()};
+        h.status = h.lines.first().split(' ').value(1).toInt();
+    } else if (line.trimmed().isEmpty()) {
+        headerblock();
+    } else if ((line.startsWith(' ') || line.startsWith('\t')) && h.lines.size() > 1) {
+        h.lines.last() += ' ' + line.trimmed(); // a folded line continues the last
+    } else {
+        h.lines << line.trimmed();
+    }
+}
+
+// A header block is complete: an interim answer, a redirect, a proxy's
+// refusal, or the final answer.
+void Inet::headerblock() {
+    Hop& h = *hop;
+    if (h.status < 200) return;
+    const bool redirect =
+        h.status == 301 || h.status == 302 || h.status == 303 || h.status == 307 || h.status == 308;
+    const QByteArray location = value(h.lines, "Location");
+    if (redirect && !location.isEmpty()) {
+        redirectto = h.url.resolved(QUrl::fromEncoded(location));
+        hopurl = h.url;
+        return;
+    }
+    if (h.status == 407 && h.viaproxy) return fail(Error::proxyrefused);
+    headers = h.lines;
     responded = true;
+    h.inbody = true;
     requesttimer->stop();
+    sincebody.restart();
     stalltimer->start(stalltimeoutms);
 }
 
+size_t Inet::onbody(char* data, size_t size, size_t count, void* inet) {
+    const qsizetype taken = static_cast<Inet*>(inet)->takebody(data, qsizetype(size * count));
+    return taken < 0 ? CURL_WRITEFUNC_PAUSE : size_t(taken);
+}
+
+// Into the ring, or -1 when it has no room: curl then keeps the bytes, and
+// reads no more, until resume().
+qsizetype Inet::takebody(const char* data, qsizetype size) {
+    if (!hop->inbody) return size; // the body of a redirect or a refusal
+    if (buffer.size() - held < size) {
+        paused = true;
+        return -1;
+    }
+    const qsizetype tail = (head + held) % buffer.size();
+    const qsizetype first = qMin(size, buffer.size() - tail);
+    std::memcpy(buffer.data() + tail, data, size_t(first));
+    std::memcpy(buffer.data(), data + first, size_t(size - first));
+    held += size;
+    sincebody.restart();
+    return size;
+}
+
+void Inet::resume() {
+    if (!paused || !hop || buffer.size() - held < buffer.size() / 2) return;
+    paused = false;
+    sincebody.restart();
+    curl_easy_pause(hop->easy, CURLPAUSE_CONT);
+}
+
+void Inet::fail(Error why) {
+    failed = true;
+    lasterror = why;
+    requesttimer->stop();
+    stalltimer->stop();
+}
+
+// From the loop, outside curl's callbacks: curl is done with the hop.
+void Inet::ended(int result) {
+    Hop& h = *hop;
+    finished = true;
+    long connectcode = 0;
+    curl_easy_getinfo(h.easy, CURLINFO_HTTP_CONNECTCODE, &connectcode);
+    Error why = h.toolarge ? Error::headertoolarge
+                           : clienterror(CURLcode(result), responded, h.viaproxy, connectcode);
+    // curl names nghttp2 when it refused the server's HTTP/2 frames; before
+    // the answer those carry its header block, which nghttp2 and curl bound
+    // (8 CONTINUATION frames, 128 KiB of fields). curl has no code of its own
+    // for this (it is a receive error).
+    if (result == CURLE_RECV_ERROR && std::strstr(h.errortext, "nghttp2"))
+        why = responded ? Error::badanswer : Error::headertoolarge;
+    if (!redirectto.isEmpty() || failed) {
+        // A redirect is followed by the caller's next poll.
+    } else if (!responded) {
+        fail(why == Error::none ? Error::badanswer : why);
+    } else {
+        // The body ended: complete, or early for this reason.
+        lasterror = why;
+        stalltimer->stop();
+    }
+    drophop();
+}
+
+void Inet::drophop() {
+    if (!hop) return;
+    if (hop->easy) {
+        loop->remove(hop->easy);
+        curl_easy_cleanup(hop->easy);
+    }
+    curl_slist_free_all(hop->headers);
+    hop.reset();
+    paused = false;
+}
+
 bool Inet::StillExecuting() {
-    if (!reply || responded || failed) return false;
+    if (responded || failed || (!hop && redirectto.isEmpty())) return false;
     waitforevents(pollms);
-    if (reply && !redirectto.isEmpty()) follow();
-    return reply && !responded && !failed;
+    if (!redirectto.isEmpty() && !failed) follow();
+    if (failed) drophop();
+    return !responded && !failed && (hop || !redirectto.isEmpty());
 }
 
 std::optional<QString> Inet::GetHeader() {
-    if (!reply || !responded) return std::nullopt;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) return QString();
-    const bool http2 = reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-    QString block = QLatin1String(http2 ? "HTTP/2 " : "HTTP/1.1 ") +
-                    QString::number(status.toInt()) + QLatin1Char(' ') +
-                    reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString() +
-                    QLatin1String("\r\n");
-    const auto headers = reply->rawHeaderPairs();
-    for (const auto& [name, value] : headers)
-        block += QString::fromLatin1(name) + QLatin1String(": ") + QString::fromLatin1(value) +
-                 QLatin1String("\r\n");
+    if (!responded) return std::nullopt;
+    QString block;
+    for (const QByteArray& line : std::as_const(headers))
+        block += QString::fromLatin1(line) + QLatin1String("\r\n");
     return block;
 }
 
 std::optional<QString> Inet::GetHeader(const QString& name) {
-    if (!reply || !responded) return std::nullopt;
-    return QString::fromLatin1(reply->rawHeader(name.toLatin1()));
+    if (!responded) return std::nullopt;
+    return QString::fromLatin1(value(headers, name.toLatin1()));
 }
 
 std::optional<QByteArray> Inet::GetChunk(int size, const std::function<bool()>& giveup) {
-    if (!reply || !responded) return std::nullopt;
+    if (!responded) return std::nullopt;
     size = qMax(size, 0);
-    while (end - start < size) {
-        fillbuffer();
-        if (end - start >= size || bodyended()) break;
+    while (held < size) {
+        resume();
+        if (held >= size || bodyended()) break;
         waitforevents(pollms);
-        if (!reply) return QByteArray();
+        if (!responded) return QByteArray(); // cancelled meanwhile
         if (giveup && giveup()) break;
     }
-    const qsizetype count = qMin<qsizetype>(size, end - start);
-    QByteArray chunk(buffer.constData() + start, count);
-    start += count;
-    return chunk;
-}
-
-void Inet::fillbuffer() {
-    if (!reply) return;
-    if (start == end) start = end = 0;
-    if (start > 0 && buffer.size() - end < buffer.size() / 2) {
-        std::memmove(buffer.data(), buffer.constData() + start, size_t(end - start));
-        end -= start;
-        start = 0;
-    }
-    // Reading an empty reply would still wake Qt's network thread.
-    if (reply->bytesAvailable() <= 0) return;
-    const qint64 got = reply->read(buffer.data() + end, buffer.size() - end);
-    if (got > 0) end += got;
+    const qsizetype count = qMin<qsizetype>(size, held);
+    // The caller has let go of the last piece by now, as a rule: then its
+    // storage serves again, instead of a new one for every chunk.
+    piece.resize(count);
+    const qsizetype first = qMin(count, buffer.size() - head);
+    std::memcpy(piece.data(), buffer.constData() + head, size_t(first));
+    std::memcpy(piece.data() + first, buffer.constData(), size_t(count - first));
+    head = (head + count) % buffer.size();
+    held -= count;
+    resume();
+    return piece;
 }
 
 bool Inet::bodyended() const {
-    // Qt may report the connection closed while bytes are still waiting in
-    // the reply: those belong to the body too.
-    return (stalled || reply->isFinished()) && reply->bytesAvailable() == 0;
+    return finished || stalled || !hop;
+}
+
+int Inet::alive() const {
+    return loop->alive();
 }
 
 void Inet::waitforevents(int ms) {
@@ -260,31 +457,18 @@ void Inet::Pause(int ms, const std::function<bool()>& giveup) {
         waitforevents(int(qMin<qint64>(deadline.remainingTime(), 100)));
 }
 
-// Not deleteLater(): the downloader runs inside a yield, where deferred
-// deletes wait until the transfer is over, and a server that cuts every
-// answer would pile up replies meanwhile. Callers are never inside the
-// reply's own signals.
-void Inet::dropreply() {
-    QNetworkReply* old = reply;
-    reply = nullptr;
-    old->disconnect(this);
-    old->abort();
-    delete old;
-}
-
 void Inet::Cancel() {
     requesttimer->stop();
     stalltimer->stop();
-    if (reply) {
-        dropreply();
-        manager->clearConnectionCache();
-    }
+    drophop();
     redirectto.clear();
+    headers.clear();
     responded = false;
     failed = false;
+    finished = false;
     stalled = false;
     lasterror = Error::none;
-    start = end = 0;
+    head = held = 0;
 }
 
 } // namespace platform

@@ -1,20 +1,20 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QSslCertificate>
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
 class QTimer;
 
 namespace platform {
+
+class CurlLoop;
 
 // The HTTP client of the built-in downloader: the URL and credentials
 // (members), then Execute, StillExecuting, GetHeader (the block or one
@@ -26,6 +26,12 @@ namespace platform {
 // ends early, whether the server closed the connection or no byte came for
 // `stalltimeoutms`, ends like a complete one: the bytes that did arrive, then
 // an empty chunk, so the caller can ask for the rest with a range.
+//
+// Underneath is libcurl, driven from this thread's event loop. Whatever a
+// server sends, what it can make us hold is bounded: a header block beyond
+// 256 KiB fails the request, and the body waits in curl while our buffer is
+// full. A request given up is closed at once. The proxy is the one the
+// system names for each address (see proxyfor in inet.cpp).
 class Inet : public QObject {
     Q_OBJECT
   public:
@@ -82,42 +88,64 @@ class Inet : public QObject {
         none,
         hostnotfound,
         cannotconnect,
-        certificate,      // not trusted, expired or for another name
-        proxyrefused,     // the proxy answered 407 or refused the tunnel
+        certificate,  // not trusted, expired or for another name
+        proxyrefused, // the proxy answered 407 or refused the tunnel
         proxyunreachable,
         headertoolarge,
-        timedout,         // no answer, or no body byte, in time
-        redirects,        // too many, or to a scheme or place refused
-        badanswer,        // not readable as HTTP
+        timedout,  // no answer, or no body byte, in time
+        redirects, // too many, or to a scheme or place refused
+        badanswer, // not readable as HTTP
         other,
     };
     Error error() const { return lasterror; }
 
+    // For tests: requests alive now (0 or 1), and each request as it starts
+    // (redirects it follows are part of it).
+    int alive() const;
+  signals:
+    void requested(const QString& requestheaders);
+
   private:
-    void send(const QNetworkRequest& request);
+    struct Hop;
+    bool send(const QUrl& url);
     void follow();
-    void dropreply(); // aborts and deletes the current reply at once
-    void headersarrived();
-    void fillbuffer();
+    void drophop(); // removes the current hop's transfer at once
+    void fail(Error why);
+    void ended(int result);
+    void headerline(const QByteArray& line);
+    void headerblock();
+    qsizetype takebody(const char* data, qsizetype size);
+    void resume();
     bool bodyended() const;
     void waitforevents(int ms);
+    static size_t onheader(char* data, size_t size, size_t count, void* inet);
+    static size_t onbody(char* data, size_t size, size_t count, void* inet);
 
-    QNetworkAccessManager* manager;
-    QPointer<QNetworkReply> reply;
+    CurlLoop* loop;
+    std::unique_ptr<Hop> hop;
     QTimer* requesttimer;
     QTimer* stalltimer;
-    QList<QSslCertificate> authorities;
+    QByteArray authorities; // PEM, with the system's
+    QList<QByteArray> sendheaders;
+    QUrl asked;
     int redirects = 0;
     QUrl redirectto; // a redirect answer arrived: where to ask next
+    QUrl hopurl;     // and where that answer came from
+    // The final answer's header lines, status line first.
+    QList<QByteArray> headers;
     bool responded = false;
     bool failed = false;
+    bool finished = false; // the transfer ended, by curl's word
     bool stalled = false;
+    bool paused = false; // curl holds the body while our buffer is full
+    QElapsedTimer sincebody;
     Error lasterror = Error::none;
-    // Our own bounded buffer: filled from the reply in large blocks, handed
+    // Our own bounded buffer, a ring: filled by curl in large blocks, handed
     // out in the caller's slices.
     QByteArray buffer;
-    qsizetype start = 0;
-    qsizetype end = 0;
+    qsizetype head = 0;
+    qsizetype held = 0;
+    QByteArray piece; // the last chunk handed out
 };
 
 } // namespace platform

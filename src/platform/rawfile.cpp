@@ -292,7 +292,8 @@ bool RawFile::flush() {
     if (!isopen()) return false;
     if (buffer.isEmpty()) return true;
     if (!writeout(buffer.constData(), buffer.size())) return false;
-    buffer.clear();
+    // Emptied, not freed: growing it again chunk by chunk would copy it over and over.
+    buffer.resize(0);
     return true;
 }
 

@@ -2,11 +2,14 @@
 
 #include "platform/textfile.h"
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
 
 namespace platform {
 
 Winsock::Winsock(QObject* parent) : QObject(parent), socket(new QTcpSocket(this)) {
+    // The login connection is always direct, whatever proxy the downloader uses.
+    socket->setProxy(QNetworkProxy::NoProxy);
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) {
                 if (error == QAbstractSocket::RemoteHostClosedError)

@@ -4,9 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -35,30 +32,8 @@ QByteArray Nginx::accesslog() const {
     return readfile(prefix.filePath("access.log"));
 }
 
-bool Nginx::makecertificates() {
-    const QString openssl = QStandardPaths::findExecutable("openssl");
-    if (openssl.isEmpty()) {
-        problem = QStringLiteral("openssl is not installed");
-        return false;
-    }
-    // Self-signed: the certificate is its own authority.
-    QProcess run;
-    run.setWorkingDirectory(prefix.path());
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                        "-nodes", "-keyout", "server.key", "-out", "server.pem", "-days", "2",
-                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-    if (run.waitForFinished(30000) && run.exitStatus() == QProcess::NormalExit &&
-        run.exitCode() == 0)
-        return true;
-    problem = "openssl: " + QString::fromLocal8Bit(run.readAll());
-    return false;
-}
-
 bool Nginx::start() {
-    QString program = QStandardPaths::findExecutable("nginx");
-    if (program.isEmpty())
-        program = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/sbin"});
+    const QString program = findprogram(QStringLiteral("nginx"));
     if (program.isEmpty()) {
         problem = QStringLiteral("nginx is not installed");
         return false;
@@ -67,12 +42,11 @@ bool Nginx::start() {
     // (nginx ignores this when not started as root).
     const passwd* user = getpwuid(geteuid());
     const QString base = prefix.path();
-    if (tls && !makecertificates()) return false;
+    // Self-signed: the certificate is its own authority.
+    if (tls)
+        problem = makecertificate(base, QStringLiteral("server"), QStringLiteral("IP:127.0.0.1"));
+    if (!problem.isEmpty()) return false;
     // A port found free may be taken before nginx binds it: try a few.
-    const auto freeport = [] {
-        QTcpServer probe;
-        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : quint16(0);
-    };
     for (int attempt = 0; attempt < 5; ++attempt) {
         listening = freeport();
         tlsport = tls ? freeport() : 0;
@@ -107,23 +81,11 @@ bool Nginx::start() {
             return false;
         }
         file.close();
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(program, {"-p", base + '/', "-e", base + "/error.log", "-c",
-                                base + "/nginx.conf", "-g", "daemon off;"});
-        if (!process.waitForStarted(5000)) {
-            problem = process.errorString();
-            return false;
-        }
-        const auto answers = [this] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, listening);
-            return socket.waitForConnected(200);
-        };
-        if (waitfor([&] { return process.state() != QProcess::Running || answers(); }, 10000) &&
-            process.state() == QProcess::Running)
+        if (startserver(process, program,
+                        {"-p", base + '/', "-e", base + "/error.log", "-c", base + "/nginx.conf",
+                         "-g", "daemon off;"},
+                        listening, &problem))
             return true;
-        process.waitForFinished(2000);
-        problem = QString::fromLocal8Bit(process.readAll());
     }
     return false;
 }

@@ -27,8 +27,6 @@ class Nginx {
     QByteArray accesslog() const;
 
   private:
-    bool makecertificates();
-
     QString root;
     QTemporaryDir prefix;
     QProcess process;

@@ -7,6 +7,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <fcntl.h>
 #include <sched.h>
@@ -108,6 +112,85 @@ void pump(int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(1);
     }
+}
+
+quint16 freeport() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : quint16(0);
+}
+
+bool startserver(QProcess& process, const QString& program, const QStringList& arguments,
+                 quint16 port, QString* problem) {
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000)) {
+        *problem = process.errorString();
+        return false;
+    }
+    const auto answers = [port] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(200);
+    };
+    if (waitfor([&] { return process.state() != QProcess::Running || answers(); }, 10000) &&
+        process.state() == QProcess::Running)
+        return true;
+    process.kill();
+    process.waitForFinished(2000);
+    *problem = QString::fromLocal8Bit(process.readAll());
+    return false;
+}
+
+QString findprogram(const QString& name) {
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin"}) : found;
+}
+
+namespace {
+QString openssl(const QString& folder, const QStringList& arguments) {
+    QProcess run;
+    run.setWorkingDirectory(folder);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral("openssl"), arguments);
+    if (run.waitForFinished(30000) && run.exitStatus() == QProcess::NormalExit &&
+        run.exitCode() == 0)
+        return QString();
+    return "openssl: " + run.errorString() + ' ' + QString::fromLocal8Bit(run.readAll());
+}
+} // namespace
+
+QString makecertificate(const QString& folder, const QString& name, const QString& altname,
+                        bool expired) {
+    if (findprogram(QStringLiteral("openssl")).isEmpty())
+        return QStringLiteral("openssl is not installed");
+    const QString subject = "/CN=" + altname.section(':', 1);
+    const QStringList key{"-newkey",
+                          "ec",
+                          "-pkeyopt",
+                          "ec_paramgen_curve:prime256v1",
+                          "-nodes",
+                          "-keyout",
+                          name + ".key",
+                          "-subj",
+                          subject,
+                          "-addext",
+                          "subjectAltName=" + altname};
+    if (!expired)
+        return openssl(folder,
+                       QStringList{"req", "-x509", "-days", "2", "-out", name + ".pem"} + key);
+    // Only openssl's small authority takes dates in the past.
+    writefile(folder + '/' + name + ".cnf",
+              "[ca]\ndefault_ca = own\n[own]\ndatabase = " + name.toUtf8() +
+                  ".index\nnew_certs_dir = .\nserial = " + name.toUtf8() +
+                  ".serial\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\n"
+                  "[any]\ncommonName = supplied\n");
+    writefile(folder + '/' + name + ".index", QByteArray());
+    writefile(folder + '/' + name + ".serial", "01\n");
+    const QString request = openssl(folder, QStringList{"req", "-out", name + ".csr"} + key);
+    if (!request.isEmpty()) return request;
+    return openssl(folder, {"ca", "-batch", "-config", name + ".cnf", "-selfsign", "-keyfile",
+                            name + ".key", "-in", name + ".csr", "-out", name + ".pem",
+                            "-startdate", "20200101000000Z", "-enddate", "20200102000000Z"});
 }
 
 } // namespace testsupport

@@ -4,9 +4,11 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QtGlobal>
 #include <functional>
 #include <memory>
 
+class QProcess;
 class quillharbor;
 
 namespace testsupport {
@@ -66,5 +68,24 @@ bool waitfor(const std::function<bool()>& condition, int ms = 5000);
 
 // Serves the event loop for `ms`.
 void pump(int ms);
+
+// A loopback port free at the moment of asking; 0 when none could be had.
+quint16 freeport();
+
+// Starts `program` (a server that stays in the foreground) and waits until
+// it accepts connections on `port` of 127.0.0.1. False, with what went
+// wrong in `problem`, when it could not be started or ended early.
+bool startserver(QProcess& process, const QString& program, const QStringList& arguments,
+                 quint16 port, QString* problem);
+
+// The program's path, also in the system folders outside a user's PATH; ""
+// when it is not installed.
+QString findprogram(const QString& name);
+
+// A self-signed certificate for `altname` ("IP:127.0.0.1", "DNS:a.invalid")
+// and its key, NAME.pem and NAME.key in `folder`, made with openssl; an
+// expired one was valid on one day of 2020 only. "" when made, else why not.
+QString makecertificate(const QString& folder, const QString& name, const QString& altname,
+                        bool expired = false);
 
 } // namespace testsupport

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 
-namespace bench {
+namespace testsupport {
 
 // In MiB, since the process started or since the last resetpeakrss().
 inline double peakrssmib() {
@@ -20,4 +20,4 @@ inline void resetpeakrss() {
     if (clear.open(QIODevice::WriteOnly)) clear.write("5");
 }
 
-} // namespace bench
+} // namespace testsupport
