@@ -203,6 +203,13 @@ class tst_download : public QObject {
         // does not repeat a request on its own and shift the plan.)
         QTest::newRow("every answer cut at 3000")
             << nofile({cut(3000)}, "0 0 0 0 0 0", "gave up after 5 attempts");
+        // A server that is away a moment on a retry costs nothing already
+        // on disk: the same pacing, and the same bound.
+        const Faults away{.hangup = true};
+        QTest::newRow("no answer to two retries, then the rest")
+            << saved({cut(10000, 2048), away, away, {}}, "0 5904 5904 5904");
+        QTest::newRow("no answer to any retry")
+            << nofile({cut(10000, 2048), away}, "0 5904 5904 5904 5904 5904", "network error");
         const Plan stuck(4, cut(4096, 2048));
         QTest::newRow("stuck four times, further, stuck four times")
             << saved(Plan{cut(10000, 2048)} + stuck + Plan{cut(8000, 2048)} + stuck + Plan{{}},

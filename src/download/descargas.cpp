@@ -100,6 +100,17 @@ void failed(transfer& t) {
     failed(t, why == reason::none ? reason::network : why);
 }
 
+// The request brought no answer to write: the HTTP client's reason. Nothing
+// of this attempt reached the disk, so a transfer with part of its file on
+// disk goes on as after an attempt that got no further (paced, and given up
+// after a few): a server that is away a moment does not cost the bytes
+// already fetched.
+void notanswered(transfer& t) {
+    const reason why = fromclient(window().Inet1->error());
+    t.why = because(why == reason::none ? reason::network : why);
+    t.received = qMax(t.received, t.ondisk);
+}
+
 void diskfailed(transfer& t, const platform::RawFile& file) {
     t.diskfailed = true;
     failed(t, file.diskfull() ? reason::diskfull : reason::diskerror);
@@ -262,6 +273,69 @@ bool startsover(transfer& t) {
     return false;
 }
 
+// The answer's status decides whether its body is written. False when the
+// attempt ends here (the reason, or a changed file, is recorded).
+bool acceptstatus(transfer& t, const QString& statusline) {
+    quillharbor& w = window();
+    const QString status = statusline.section(QLatin1Char(' '), 1, 1);
+    if (status == QLatin1String("200")) {
+        // The whole file to a range from 0 is just what was asked for; to a
+        // range from further on, the user decides whether to start over
+        // (nobody saw a transfer begun by an earlier run: it starts over).
+        if (t.resuming && t.received > 0 && !t.afterrestart && !startsover(t)) return false;
+        t.resuming = false;
+        return true;
+    }
+    if (status == QLatin1String("206")) {
+        // Never bytes from elsewhere than asked: on a retry the file changed,
+        // on a first attempt the answer is refused.
+        const std::optional<QString> range = w.Inet1->GetHeader(QStringLiteral("Content-Range"));
+        if (!range) return notanswered(t), false;
+        if (!t.resuming && !samefile(*range, t.received, 0)) {
+            w.CancelSearch = true;
+            t.why = because(reason::badanswer);
+            return false;
+        }
+        if (t.resuming) {
+            if (t.afterrestart) t.expected = restartlength(*range, t.ondisk);
+            if (t.expected <= 0 || !samefile(*range, t.received, t.expected)) {
+                t.changed = true;
+                return false;
+            }
+        }
+        return true;
+    }
+    if (t.afterrestart && status == QLatin1String("416")) {
+        // The partial file is longer than the server's file: another one.
+        t.changed = true;
+        return false;
+    }
+    w.CancelSearch = true;
+    t.why = refusedstatus(statusline);
+    return false;
+}
+
+// A fresh body: its length and the clock start now. False when it has no
+// usable length.
+bool freshbody(transfer& t, bool partial) {
+    platform::Inet& inet = *window().Inet1;
+    t.starttime = clock() - startoffset;
+    const std::optional<QString> length = inet.GetHeader(QStringLiteral("Content-Length"));
+    if (!length) return notanswered(t), false;
+    t.expected = lengthvalue(*length);
+    if (t.expected == 0) return failed(t, reason::nolength), false;
+    // A server may answer a range with less than was asked for: the file is
+    // as long as the range's total says, and the rest is asked for like the
+    // rest of a cut body.
+    if (partial) {
+        const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
+        if (range && rangetotal(*range) > t.expected) t.expected = rangetotal(*range);
+    }
+    t.received = 0;
+    t.ondisk = 0;
+    return true;
+}
+
 void oneattempt(transfer& t) {
     quillharbor& w = window();
     platform::Inet& inet = *w.Inet1;
@@ -279,7 +353,7 @@ void oneattempt(transfer& t) {
     if (!inet.Execute(QStringLiteral("GET"), QLatin1String("Range: bytes=") +
                                                  QString::number(t.received) +
                                                  QLatin1String("-\r\n")))
-        return failed(t);
+        return notanswered(t);
     while (inet.StillExecuting()) {
         platform::DoEvents();
         if (w.CancelSearch) return cancelled(t);
@@ -289,62 +363,14 @@ void oneattempt(transfer& t) {
     // The status code is the status line's second word, whatever the
     // protocol's version ("HTTP/1.1 206 Partial Content", "HTTP/2 206").
     const std::optional<QString> header = inet.GetHeader();
-    if (!header) return failed(t);
+    if (!header) return notanswered(t);
     const QString statusline = header->left(header->indexOf(QLatin1String("\r\n")));
-    const QString status = statusline.section(QLatin1Char(' '), 1, 1);
-    if (status == QLatin1String("200")) {
-        // The whole file to a range from 0 is just what was asked for; to a
-        // range from further on, the user decides whether to start over
-        // (nobody saw a transfer begun by an earlier run: it starts over).
-        if (t.resuming && t.received > 0 && !t.afterrestart && !startsover(t)) return;
-        t.resuming = false;
-    } else if (status == QLatin1String("206")) {
-        // Never bytes from elsewhere than asked: on a retry the file changed,
-        // on a first attempt the answer is refused.
-        const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
-        if (!range) return failed(t);
-        if (!t.resuming && !samefile(*range, t.received, 0)) {
-            w.CancelSearch = true;
-            t.why = because(reason::badanswer);
-            return;
-        }
-        if (t.resuming) {
-            if (t.afterrestart) t.expected = restartlength(*range, t.ondisk);
-            if (t.expected <= 0 || !samefile(*range, t.received, t.expected)) {
-                t.changed = true;
-                return;
-            }
-        }
-    } else if (t.afterrestart && status == QLatin1String("416")) {
-        // The partial file is longer than the server's file: another one.
-        t.changed = true;
-        return;
-    } else {
-        w.CancelSearch = true;
-        t.why = refusedstatus(statusline);
-        return;
-    }
+    if (!acceptstatus(t, statusline)) return;
     if (t.afterrestart) {
         t.afterrestart = false;
         t.starttime = clock() - startoffset;
     }
-    // A fresh body: its length and the clock start now.
-    if (!t.resuming) {
-        t.starttime = clock() - startoffset;
-        const std::optional<QString> length = inet.GetHeader(QStringLiteral("Content-Length"));
-        if (!length) return failed(t);
-        t.expected = lengthvalue(*length);
-        if (t.expected == 0) return failed(t, reason::nolength);
-        // A server may answer a range with less than was asked for: the file
-        // is as long as the range's total says, and the rest is asked for
-        // like the rest of a cut body.
-        if (status == QLatin1String("206")) {
-            const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
-            if (range && rangetotal(*range) > t.expected) t.expected = rangetotal(*range);
-        }
-        t.received = 0;
-        t.ondisk = 0;
-    }
+    if (!t.resuming && !freshbody(t, statusline.section(QLatin1Char(' '), 1, 1) == "206")) return;
     w.ProgressBar->setValue(0);
     if (!w.ProgressBar->setMax(double(t.expected))) return failed(t, reason::nolength);
     writingphase(t);
@@ -395,7 +421,9 @@ bool finalcheck(transfer& t) {
             t.resuming = true;
             return true;
         }
-        t.why = because(w.CancelSearch ? reason::cancelled : reason::gaveup);
+        // The last attempt's own reason (a server that stayed away) says more.
+        if (w.CancelSearch || t.why.why == reason::none)
+            t.why = because(w.CancelSearch ? reason::cancelled : reason::gaveup);
         w.CancelSearch = true;
     }
     return false;

@@ -27,6 +27,7 @@ class FileServer : public QObject {
         int dribble = 0;          // send the body in pieces of this many bytes
         QByteArray replacewith;   // first the file is replaced by these bytes
         qint64 rangecap = -1;     // a range answer holds at most this many bytes
+        bool hangup = false;      // close the connection without any answer
     };
 
     explicit FileServer(QObject* parent = nullptr);
