@@ -443,13 +443,10 @@ bool prepare(transfer& t) {
         t.why = because(reason::notregular);
         return false;
     }
-    if (underway::endedprogram(t.url, partsize)) {
-        // Given up for good; sent again later, the link is tried afresh.
-        underway::ended();
+    if (!underway::starts(t.url, partsize)) {
         t.why = because(reason::endedprogram);
         return false;
     }
-    underway::starts(t.url, partsize);
     // Left by an earlier run for this same link: its first attempt asks for the rest.
     if (there == found::partial) {
         t.resuming = t.afterrestart = t.writing = true;

@@ -4,6 +4,7 @@
 #include "app/quillharbor.h"
 #include "connection/protocol.h"
 #include "download/descargas.h"
+#include "download/partial.h"
 #include "log/logfunctions.h"
 #include "platform/resstrings.h"
 #include "platform/textfile.h"
@@ -13,18 +14,14 @@ namespace descargas {
 
 namespace {
 // The name with every character that could mislead (controls, marks that
-// turn the text around) shown as U+FFFD, and bytes that were no UTF-8 as
-// "%XX".
+// turn the text around, and any other invisible format character) shown as
+// U+FFFD, and bytes that were no UTF-8 as "%XX".
 QString readablename(const QString& link) {
     QString name = pathpart(link, true, true);
     if (name.isEmpty()) name = link;
     name = platform::percentbytes(name);
-    for (QChar& c : name) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || c.category() == QChar::Other_Format ||
-            u == 0x2028 || u == 0x2029)
-            c = QChar::ReplacementCharacter;
-    }
+    for (QChar& c : name)
+        if (misleading(c) || c.category() == QChar::Other_Format) c = QChar::ReplacementCharacter;
     return name;
 }
 } // namespace

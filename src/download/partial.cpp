@@ -9,15 +9,6 @@ const QString suffix = QStringLiteral(".part");
 // The longest name a folder entry may have (bytes; UTF-16 units on Windows).
 constexpr qsizetype longestname = 255;
 
-// Characters that would show the user another name than the one on disk:
-// controls (C0, DEL, C1) and the marks that change the direction of text
-// or break a line.
-bool misleading(char16_t u) {
-    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x061c || u == 0x200e || u == 0x200f ||
-           u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
-           (u >= 0x2066 && u <= 0x2069);
-}
-
 qsizetype namelength(const QString& name) {
 #ifdef Q_OS_WIN
     return name.size();
@@ -33,6 +24,13 @@ QByteArray originof(const QString& link) {
 }
 } // namespace
 
+bool misleading(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x061c || u == 0x200e || u == 0x200f ||
+           u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+           (u >= 0x2066 && u <= 0x2069);
+}
+
 // Names that would write outside the download directory or onto it, hidden
 // files (a link ending in "/.bashrc"), and misleading ones.
 bool refusedname(const QString& name) {
@@ -40,7 +38,7 @@ bool refusedname(const QString& name) {
         name.contains(QLatin1Char('\\')) || namelength(name) + suffix.size() > longestname)
         return true;
     for (const QChar c : name)
-        if (misleading(c.unicode())) return true;
+        if (misleading(c)) return true;
     return false;
 }
 

@@ -42,16 +42,17 @@ QString recordpath() {
     return platform::appfile(QStringLiteral("transfer.ini"));
 }
 
-bool endedprogram(const QString& link, qint64 partsize) {
-    return runsbefore(link, partsize) >= mostruns;
-}
-
-void starts(const QString& link, qint64 partsize) {
+bool starts(const QString& link, qint64 partsize) {
+    const int runs = runsbefore(link, partsize);
+    if (runs >= mostruns) {
+        ended();
+        return false;
+    }
     // Links may carry access tokens: only the owner may read the record.
-    const int runs = runsbefore(link, partsize) + 1;
     platform::writelines(
-        recordpath(), {platform::oneline(link), QString::number(runs), QString::number(partsize)},
-        true);
+        recordpath(),
+        {platform::oneline(link), QString::number(runs + 1), QString::number(partsize)}, true);
+    return true;
 }
 
 void ended() {

@@ -10,12 +10,12 @@ namespace underway {
 
 QString recordpath();
 
-// True when `link` was under way at the end of the last three runs, its
-// partial file (`partsize`, -1 for none) no larger than when they began it.
-bool endedprogram(const QString& link, qint64 partsize);
-
-// The transfer of `link` begins, its partial file `partsize` bytes long.
-void starts(const QString& link, qint64 partsize);
+// The transfer of `link` begins, its partial file `partsize` bytes long (-1
+// for none), and is recorded. False instead when the link was under way at
+// the end of the last three runs, its partial file no larger than when they
+// began it: the record goes, and the transfer may not begin (sent again
+// later, the link is tried afresh).
+bool starts(const QString& link, qint64 partsize);
 
 // No transfer is under way any more (it ended, or the program closes).
 void ended();

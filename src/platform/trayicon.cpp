@@ -13,6 +13,7 @@ using Key = std::pair<const QWidget*, int>;
 std::map<Key, QPointer<QSystemTrayIcon>> icons;
 std::map<Key, QList<QPair<QString, QString>>> messages;
 std::optional<bool> availableoverride;
+constexpr qsizetype keptmessages = 16;
 
 int mousemessage(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
@@ -56,7 +57,10 @@ bool Shell_NotifyIcon(int operation, const NotifyIconData& data) {
         if (data.flags & NIF_TIP) found->second->setToolTip(data.tip);
         if (data.flags & NIF_INFO) {
             found->second->showMessage(data.infotitle, data.info);
-            messages[key].append({data.infotitle, data.info});
+            // The last few stay for a look afterwards; the program may run for months.
+            auto& shown = messages[key];
+            shown.append({data.infotitle, data.info});
+            if (shown.size() > keptmessages) shown.removeFirst();
         }
         return true;
     }

@@ -53,7 +53,8 @@ bool Shell_NotifyIcon(int operation, const NotifyIconData& data);
 // The icon (window, id) while it exists, else nullptr.
 QSystemTrayIcon* trayicon(const QWidget* window, int id);
 
-// The messages the icon (window, id) has shown, oldest first: title, text.
+// The last messages the icon (window, id) has shown (a few), oldest first:
+// title, text.
 QList<QPair<QString, QString>> traymessages(const QWidget* window, int id);
 
 // How many icons the program has up.
