@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -63,6 +65,13 @@ class Program : public QObject {
         for (int i = from; i < to; ++i)
             all << i;
         return all;
+    }
+    // A number in the running program's status ("SigCgt", "VmHWM").
+    qulonglong status(const QByteArray& field, int base) const {
+        const qint64 pid = program->process().processId();
+        const QByteArray all = readfile(QString("/proc/%1/status").arg(pid));
+        const QByteArray line = all.mid(all.indexOf('\n' + field + ':') + field.size() + 2);
+        return line.left(line.indexOf('\n')).trimmed().split(' ')[0].toULongLong(nullptr, base);
     }
     void flood(int count) {
         server.setpause(1);
@@ -188,6 +197,44 @@ class Program : public QObject {
                                                   " : the transfer ended the program\r\n"));
         QVERIFY(waitfor([&] { return program->read("spool.ini").isEmpty(); }, 10000));
         QVERIFY(!QFile::exists(program->folder() + "/transfer.ini"));
+    }
+
+    // A named pipe, a link to an endless device or a 3 GiB (sparse) file in
+    // place of a state file neither holds the program up nor brings it down:
+    // it is taken as no file, the program works and ends normally, and leaves
+    // a small file of its own there (for transfer.ini, none).
+    void unusableStateFiles_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("kind");
+        for (const char* file : {"vars.ini", "spool.ini", "transfer.ini"})
+            for (const char* kind : {"pipe", "link", "huge"})
+                QTest::addRow("%s, %s", file, kind) << file << kind;
+    }
+    void unusableStateFiles() {
+        QFETCH(QString, file);
+        QFETCH(QString, kind);
+        const QString path = program->folder() + '/' + file;
+        QFile huge(path);
+        QVERIFY(kind == "pipe"   ? mkfifo(QFile::encodeName(path), 0600) == 0
+                : kind == "link" ? symlink("/dev/zero", QFile::encodeName(path)) == 0
+                                 : huge.open(QIODevice::WriteOnly) && huge.resize(qint64(3) << 30));
+        const QByteArray bytes = put("ok.bin", 4096, 12);
+        if (file == "vars.ini") { // nothing to log in with: ended once it handles SIGTERM
+            QVERIFY(program->start());
+            QVERIFY(waitfor([&] { return status("SigCgt", 16) >> (SIGTERM - 1) & 1; }, 30000));
+        } else {
+            startprogram();
+            server.send(fileserver->url("ok.bin").toUtf8());
+            QVERIFY(waitfor([&] { return saved("ok.bin") == bytes; }, 30000));
+        }
+        QVERIFY(status("VmHWM", 10) < 1024 * 1024); // KiB: the file was not read
+        program->signal(SIGTERM);
+        QVERIFY(program->waitforexit());
+        QVERIFY(program->process().exitStatus() == QProcess::NormalExit &&
+                program->process().exitCode() == 0);
+        const QFileInfo left(path);
+        QVERIFY(!left.isSymLink() &&
+                (file == "transfer.ini" ? !left.exists() : left.isFile() && left.size() < 4096));
     }
 
     // Twenty thousand links, 1 ms apart, while a slow transfer runs (and after it

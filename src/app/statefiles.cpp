@@ -24,6 +24,10 @@ std::optional<double> number(const QString& value) {
     return parsed;
 }
 
+// What the state files may hold (more is no file of the program's): a
+// spool of a hundred thousand long links.
+constexpr qint64 longestspool = 64 * 1024 * 1024;
+
 QString documentsfolder() {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
@@ -48,8 +52,8 @@ QString spoolpath() {
 void readvars() {
     quillharbor& form = mainwindow();
     form.downloaddir->setPath(downloadsfolder());
-    const auto lines = platform::readlines(varspath(), /*skipmark=*/true);
-    if (!lines) // a missing or unreadable file applies nothing more
+    const auto lines = platform::readlines(varspath(), /*skipmark=*/true, platform::smallfile);
+    if (!lines) // a missing or unusable file applies nothing more
         return;
     for (const QString& line : *lines) {
         // Key before the first "=", value everything after it, so a password
@@ -91,7 +95,7 @@ void readvars() {
 }
 
 void readspool() {
-    const auto lines = platform::readlines(spoolpath(), /*skipmark=*/true);
+    const auto lines = platform::readlines(spoolpath(), /*skipmark=*/true, longestspool);
     if (!lines) return;
     for (const QString& line : *lines)
         mainwindow().spoollist->AddItem(line);

@@ -13,6 +13,8 @@ namespace logfunctions {
 
 namespace {
 const QString crlf = QStringLiteral("\r\n");
+// How much of the log's end the log window shows at most.
+constexpr qint64 shownbytes = 16 * 1024 * 1024;
 
 // The locale's own separator between hours and minutes, ":" when it has none.
 QString timeseparator() {
@@ -71,7 +73,8 @@ void showlog(QPlainTextEdit* logfile) {
     if (!logfile) return;
     logfile->clear();
     QString shown;
-    if (const auto lines = platform::readlines(logpath()))
+    // The end of a long log.
+    if (const auto lines = platform::lastlines(logpath(), shownbytes))
         for (const QString& line : *lines)
             shown += line + QLatin1Char('\n');
     logfile->setPlainText(shown);

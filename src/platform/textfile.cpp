@@ -1,6 +1,7 @@
 #include "platform/textfile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -76,25 +77,66 @@ void owneronlyfile(QFileDevice& file) {
 
 // Opens for appending, unbuffered (a failed write leaves nothing behind to
 // come out later); a file this creates is never readable by others, not
-// even for a moment, when `owneronly`.
+// even for a moment, when `owneronly`. Never through a link, and never a
+// named pipe (which would wait for a reader) or a device.
 bool openappend(QFile& file, bool owneronly) {
 #ifdef Q_OS_UNIX
-    if (owneronly) {
-        const int fd = ::open(QFile::encodeName(file.fileName()).constData(),
-                              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (fd < 0) return false;
-        if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-                       QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            return false;
-        }
-        owneronlyfile(file);
-        return true;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                          owneronly ? S_IRUSR | S_IWUSR : 0666);
+    if (fd < 0) return false;
+    struct stat entry {};
+    if (::fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode) ||
+        !file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
     }
-#endif
+#else
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return false;
+#endif
     if (owneronly) owneronlyfile(file);
     return true;
+}
+
+// Opens a regular file for reading, as openappend() opens it for writing.
+bool openregular(QFile& file) {
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat entry {};
+    if (::fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    const QFileInfo entry(file.fileName());
+    return !entry.isSymLink() && entry.isFile() && file.open(QIODevice::ReadOnly);
+#endif
+}
+
+// At most `longest` bytes of a regular file: its start, or with `tail` its
+// end; nothing when it is longer and not `tail`.
+std::optional<QByteArray> readregular(const QString& path, qint64 longest, bool tail) {
+    QFile file(path);
+    if (!openregular(file)) return std::nullopt;
+    const qint64 size = file.size();
+    if (size > longest && !tail) return std::nullopt;
+    if (size > longest && !file.seek(size - longest)) return std::nullopt;
+    QByteArray bytes = file.read(qMin(size, longest));
+    if (file.error() != QFileDevice::NoError) return std::nullopt;
+    return bytes;
+}
+
+// A link, a named pipe or a device at `path` gives way to a new file: the
+// saver would write through the first, and straight into the others.
+void makeroom(const QString& path) {
+    const QFileInfo entry(path);
+    if (entry.isSymLink() || (entry.exists() && !entry.isFile() && !entry.isDir()))
+        QFile::remove(path);
 }
 
 // Lines as a file holds them: each ended with CR LF.
@@ -188,15 +230,26 @@ QStringList splitlines(const QString& text) {
     return lines;
 }
 
-std::optional<QStringList> readlines(const QString& path, bool skipmark) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (skipmark && bytes.startsWith(bytemark)) bytes.remove(0, bytemark.size());
-    return splitlines(decodetext(bytes));
+std::optional<QStringList> readlines(const QString& path, bool skipmark, qint64 longest) {
+    std::optional<QByteArray> bytes = readregular(path, longest, false);
+    if (!bytes) return std::nullopt;
+    if (skipmark && bytes->startsWith(bytemark)) bytes->remove(0, bytemark.size());
+    return splitlines(decodetext(*bytes));
+}
+
+std::optional<QStringList> lastlines(const QString& path, qint64 longest) {
+    // One byte more than asked for, to see whether the first line is whole.
+    std::optional<QByteArray> bytes = readregular(path, longest + 1, true);
+    if (!bytes) return std::nullopt;
+    if (bytes->size() > longest) {
+        const qsizetype end = bytes->indexOf('\n');
+        bytes->remove(0, end < 0 ? bytes->size() : end + 1);
+    }
+    return splitlines(decodetext(*bytes));
 }
 
 bool writewhole(const QString& path, const QByteArray& bytes, bool owneronly) {
+    makeroom(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
     if (owneronly) owneronlyfile(file);

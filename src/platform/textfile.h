@@ -30,10 +30,20 @@ QString percentbytes(const QString& text);
 // and for a link the same URL.
 QString oneline(const QString& text);
 
-// The lines of a file; nothing when it is missing or unreadable. With
+// Files the program keeps for itself are small; this bounds them.
+constexpr qint64 smallfile = 1024 * 1024;
+
+// The lines of a regular file of at most `longest` bytes; nothing when it is
+// missing, unreadable, longer, or anything but a regular file: a link is not
+// followed, and a named pipe or a device is neither waited on nor read. With
 // `skipmark`, a UTF-8 byte-order mark that starts the file (an editor's, for
 // a file edited by hand) is no part of its first line.
-std::optional<QStringList> readlines(const QString& path, bool skipmark = false);
+std::optional<QStringList> readlines(const QString& path, bool skipmark = false,
+                                     qint64 longest = smallfile);
+
+// The lines of the last `longest` bytes of a regular file (a line cut at
+// their start left out), as readlines() reads it otherwise.
+std::optional<QStringList> lastlines(const QString& path, qint64 longest);
 
 // Splits text at CR, CR LF or LF; a final line end makes no empty last line.
 QStringList splitlines(const QString& text);
@@ -41,15 +51,18 @@ QStringList splitlines(const QString& text);
 // The one writer of whole files: replaces the file with `bytes` atomically.
 // Everything is written out and checked before the new file takes the old
 // one's place, so on any failure (a full disk among them) the old content
-// stays whole. `owneronly` leaves the file readable and writable by its
-// owner alone, also when it was not before. False when anything failed.
+// stays whole. A link or anything else but a regular file at `path` is
+// replaced, never written through. `owneronly` leaves the file readable and
+// writable by its owner alone, also when it was not before. False when
+// anything failed.
 bool writewhole(const QString& path, const QByteArray& bytes, bool owneronly = false);
 
 // writewhole() of these lines, each ended with CR LF.
 bool writelines(const QString& path, const QStringList& lines, bool owneronly = false);
 
 // Adds text at the end of the file, creating it when missing: all of it or,
-// on a failure, nothing. `owneronly` as for writewhole().
+// on a failure, nothing. Only a regular file takes it: not one a link
+// points to, nor a named pipe. `owneronly` as for writewhole().
 bool appendtext(const QString& path, const QString& text, bool owneronly = false);
 
 // A file of lines that follows a list held elsewhere, at a cost linear in
