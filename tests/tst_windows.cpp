@@ -1,13 +1,16 @@
 // The windows besides the main one and the tray icon: the log and its
-// window, the About window, every window's icon, and minimising to the tray.
+// window, the About window, every window's icon, minimising to the tray, and
+// how a server's words reach the log, the alerts line and the tray.
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "download/descargas.h"
 #include "download/outcome.h"
 #include "log/logfunctions.h"
 #include "log/logs.h"
 #include "platform/resstrings.h"
 #include "platform/shell.h"
 #include "platform/wncrypt.h"
+#include "support/scriptedserver.h"
 #include "support/testsupport.h"
 #include "system/tray.h"
 #include "windows/acercade.h"
@@ -69,6 +72,7 @@ class Windows : public QObject {
         QVERIFY(closed());
         platform::resetlanguage();
         platform::settrayavailable(std::nullopt);
+        tray::setgatherms(3000);
     }
 
     // Download lines, and the lines that say how a transfer ended, are
@@ -274,7 +278,45 @@ class Windows : public QObject {
         QVERIFY(waitfor([&] { return !platform::traymessages(form.get(), 1).isEmpty(); }, 1500) ==
                 intray);
         QCOMPARE(platform::traymessages(form.get(), 1), expected);
-        tray::setgatherms(3000);
+    }
+
+    // Whatever a server puts in its reason phrase reaches the log, the alerts
+    // line and the tray message inert (no escape sequence, control or
+    // direction mark) and short; UTF-8 reads as such. The alerts line shows
+    // its start, and the whole of it in its tooltip. A link with controls is
+    // logged as the same URL.
+    void hostilereasons_data() {
+        QTest::addColumn<QByteArray>("phrase");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ESC, CSI, OSC, BS, DEL, C1 in Latin-1")
+            << QByteArray("\x1b[2K\x1b[GSaved\x1b]0;owned\a\b\x7f\2332J encontr\xe9")
+            << QStringLiteral(
+                   "\uFFFD[2K\uFFFD[GSaved\uFFFD]0;owned\uFFFD\uFFFD\uFFFD\uFFFD2J encontr\u00e9");
+        QTest::newRow("UTF-8, a direction mark, 10 KB")
+            << "\xc3\xb1\xe2\x80\xae" + QByteArray(10240, 'x')
+            << QStringLiteral("\u00f1\uFFFD") + QString(57, 'x') + QChar(0x2026);
+    }
+    void hostilereasons() {
+        QFETCH(QByteArray, phrase);
+        QFETCH(QString, shown);
+        ProgramFolder folder;
+        platform::settrayavailable(true);
+        tray::setgatherms(100);
+        auto form = freshwindow();
+        form->Show();
+        minimise(*form);
+        ScriptedServer server(
+            ScriptedServer::once("HTTP/1.1 404 " + phrase + "\r\nContent-Length: 0\r\n\r\n"));
+        QVERIFY(server.listen());
+        descargas::httpdownload(server.url(QStringLiteral("\x1b[2J\u202E/f.bin")),
+                                folder.path() + '/', QString(), QString());
+        const QString said = "Not saved f.bin: 404 " + shown, logged = "%1B[2J%E2%80%AE/f.bin";
+        QVERIFY(QString::fromUtf8(folder.read("log.txt"))
+                    .endsWith(" : Not saved : " + server.url(logged) + " : 404 " + shown + "\r\n"));
+        QVERIFY(form->msg->text().endsWith(' ' + said) && form->msg->cursorPosition() == 0);
+        QCOMPARE(form->msg->toolTip(), form->msg->text());
+        QVERIFY(
+            waitfor([&] { return platform::traymessages(form.get(), 1).value(0).second == said; }));
     }
 };
 

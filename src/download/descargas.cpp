@@ -9,6 +9,7 @@
 #include "download/resumequestion.h"
 #include "download/underway.h"
 #include "platform/controls.h"
+#include "platform/inert.h"
 #include "platform/inet.h"
 #include "platform/paths.h"
 #include "platform/rawfile.h"
@@ -126,7 +127,10 @@ failure refusedstatus(const QString& statusline) {
     bool numeric = false;
     const int code = statusline.section(QLatin1Char(' '), 1, 1).toInt(&numeric);
     if (!numeric || code < 100 || code > 999) return because(reason::badanswer);
-    return {reason::status, code, statusline.section(QLatin1Char(' '), 2)};
+    // The phrase's bytes again (the status line was read as Latin-1), for
+    // a server that speaks UTF-8.
+    return {reason::status, code,
+            platform::phrasetext(statusline.section(QLatin1Char(' '), 2).toLatin1())};
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 #include "app/quillharbor.h"
 #include "connection/protocol.h"
 #include "download/descargas.h"
-#include "download/partial.h"
 #include "log/logfunctions.h"
+#include "platform/inert.h"
 #include "platform/resstrings.h"
 #include "platform/textfile.h"
 #include "system/tray.h"
@@ -13,16 +13,15 @@
 namespace descargas {
 
 namespace {
-// The name with every character that could mislead (controls, marks that
-// turn the text around, and any other invisible format character) shown as
-// U+FFFD, and bytes that were no UTF-8 as "%XX".
+// The longest name (or link) an outcome shows.
+constexpr qsizetype longestname = 80;
+
+// The name as the user may read it safely: inert, short, and with bytes that
+// were no UTF-8 as "%XX".
 QString readablename(const QString& link) {
     QString name = pathpart(link, true, true);
     if (name.isEmpty()) name = link;
-    name = platform::percentbytes(name);
-    for (QChar& c : name)
-        if (misleading(c) || c.category() == QChar::Other_Format) c = QChar::ReplacementCharacter;
-    return name;
+    return platform::inert(platform::percentbytes(name), longestname);
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "download/partial.h"
 
+#include "platform/inert.h"
 #include "platform/textfile.h"
 
 namespace descargas {
@@ -24,13 +25,6 @@ QByteArray originof(const QString& link) {
 }
 } // namespace
 
-bool misleading(QChar c) {
-    const char16_t u = c.unicode();
-    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x061c || u == 0x200e || u == 0x200f ||
-           u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
-           (u >= 0x2066 && u <= 0x2069);
-}
-
 // Names that would write outside the download directory or onto it, hidden
 // files (a link ending in "/.bashrc"), and misleading ones.
 bool refusedname(const QString& name) {
@@ -38,7 +32,7 @@ bool refusedname(const QString& name) {
         name.contains(QLatin1Char('\\')) || namelength(name) + suffix.size() > longestname)
         return true;
     for (const QChar c : name)
-        if (misleading(c)) return true;
+        if (platform::misleading(c)) return true;
     return false;
 }
 

@@ -7,11 +7,6 @@
 // it belongs to and takes NAME's place only when whole.
 namespace descargas {
 
-// Characters that would show the user another name than the one on disk:
-// controls (C0, DEL, C1) and the marks that change the direction of text or
-// break a line.
-bool misleading(QChar c);
-
 // Names the server should not choose (see partial.cpp), and names too long
 // to take the ".part" suffix.
 bool refusedname(const QString& name);

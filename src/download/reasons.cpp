@@ -1,5 +1,6 @@
 #include "download/reasons.h"
 
+#include "platform/inert.h"
 #include "platform/resstrings.h"
 
 namespace descargas {
@@ -58,10 +59,11 @@ int textid(reason why) {
 
 QString reasontext(const failure& f) {
     if (f.why == reason::status) {
-        // The server's own words where it sent some (HTTP/2 sends none).
+        // The server's own words where it sent some (HTTP/2 sends none),
+        // inert and short.
         QString text = QString::number(f.status);
-        const QString phrase = f.statustext.simplified();
-        if (!phrase.isEmpty()) text += QLatin1Char(' ') + phrase.left(60);
+        const QString phrase = platform::inert(f.statustext.simplified(), 60);
+        if (!phrase.isEmpty()) text += QLatin1Char(' ') + phrase;
         return text;
     }
     const int id = textid(f.why);

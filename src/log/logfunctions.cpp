@@ -1,6 +1,7 @@
 #include "log/logfunctions.h"
 
 #include "platform/controls.h"
+#include "platform/inert.h"
 #include "platform/paths.h"
 #include "platform/resstrings.h"
 #include "platform/textfile.h"
@@ -39,21 +40,23 @@ QString stamp() {
     const QString date = QLocale::system().toString(now.date(), QLocale::ShortFormat);
     const QString time = now.time().toString(QStringLiteral("HH")) + timeseparator() +
                          now.time().toString(QStringLiteral("mm"));
-    return date + QLatin1Char(' ') + time;
+    // Some locales' dates hold direction marks: the log has none.
+    QString text = date + QLatin1Char(' ') + time;
+    return text.removeIf(platform::misleading);
 }
 
 void writelog(const QString& text, qint16 kind, const QString& reason) {
     // A line that cannot be written is skipped: dispatch goes on
-    // regardless. A line break inside the link is percent-encoded, so the
-    // link cannot start a line of its own. Links may carry access tokens:
+    // regardless. Every entry is one line that a terminal only prints: the
+    // link keeps its controls and direction marks percent-encoded (the same
+    // URL), the reason shows them as U+FFFD. Links may carry access tokens:
     // only the owner may read the log.
+    const QString link = platform::inertlink(text);
     QString line;
-    if (kind == 1)
-        line = platform::LoadResString(127) + QStringLiteral(" : ") + platform::oneline(text);
+    if (kind == 1) line = platform::LoadResString(127) + QStringLiteral(" : ") + link;
     if (kind == 2) {
-        line = platform::LoadResString(reason.isEmpty() ? 130 : 131) + QStringLiteral(" : ") +
-               platform::oneline(text);
-        if (!reason.isEmpty()) line += QStringLiteral(" : ") + reason;
+        line = platform::LoadResString(reason.isEmpty() ? 130 : 131) + QStringLiteral(" : ") + link;
+        if (!reason.isEmpty()) line += QStringLiteral(" : ") + platform::inert(reason);
     }
     if (!line.isEmpty())
         platform::appendtext(logpath(), stamp() + QStringLiteral(" : ") + line + crlf, true);
@@ -73,10 +76,10 @@ void showlog(QPlainTextEdit* logfile) {
     if (!logfile) return;
     logfile->clear();
     QString shown;
-    // The end of a long log.
+    // The end of a long log; lines written by anything else shown inert.
     if (const auto lines = platform::lastlines(logpath(), shownbytes))
         for (const QString& line : *lines)
-            shown += line + QLatin1Char('\n');
+            shown += platform::inert(line) + QLatin1Char('\n');
     logfile->setPlainText(shown);
     platform::DoEvents();
 }

@@ -1,5 +1,7 @@
 #include "platform/controls.h"
 
+#include "platform/inert.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -8,6 +10,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStorageInfo>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 namespace platform {
@@ -61,7 +64,12 @@ void Timer::setInterval(int ms) {
 TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {}
 
 void TextBox::setText(const QString& text) {
-    if (text != QLineEdit::text()) QLineEdit::setText(text);
+    if (text == QLineEdit::text()) return;
+    QLineEdit::setText(text);
+    // What happened is said at the start ("Not saved NAME: reason"): a long
+    // line shows its start, and the whole of it in the tooltip.
+    setCursorPosition(0);
+    setToolTip(text);
 }
 
 void TextBox::setForeColor(int value) {
@@ -91,8 +99,20 @@ CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption,
     connect(this, &QCheckBox::toggled, this, &CheckBox::Click);
 }
 
+namespace {
+// Rows show their texts inert and not overly long; the texts stay as they are.
+class InertRows : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale&) const override {
+        return inert(value.toString(), 1000);
+    }
+};
+} // namespace
+
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new InertRows(this));
     // Every row added makes the view lay out all its rows again: rows that
     // come in a burst (thousands a second) are shown together, a few times a
     // second, and all rows have one size, so a long list costs little more

@@ -49,7 +49,8 @@ class Timer : public QObject {
 };
 
 // One-line text box whose text colour is a colour value. Writing the text
-// or colour it already has changes nothing, and costs no redrawing.
+// or colour it already has changes nothing, and costs no redrawing. A long
+// text shows its start, and the whole of it in the tooltip.
 class TextBox : public QLineEdit {
     Q_OBJECT
   public:
@@ -89,7 +90,8 @@ class CheckBox : public QCheckBox {
     void Click();
 };
 
-// A single-selection list of texts; ListIndex is -1 when no row is selected.
+// A single-selection list of texts, each shown inert; ListIndex is -1 when
+// no row is selected.
 class ListBox : public QListWidget {
     Q_OBJECT
   public:

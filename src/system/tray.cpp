@@ -2,6 +2,7 @@
 
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "platform/inert.h"
 #include "platform/resstrings.h"
 
 #include <QPointer>
@@ -84,7 +85,7 @@ void tell(quillharbor& form, const QString& text, bool done) {
         gathering = &form;
         QTimer::singleShot(gatherms, &form, showgathered);
     }
-    texts << text;
+    texts << platform::inert(text); // as the alerts line shows it
     saved += done ? 1 : 0;
 }
 
