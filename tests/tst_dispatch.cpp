@@ -68,7 +68,6 @@ class Dispatch : public QObject {
             {"Download Accelerator", "http://h/2", false, "DownloadAccelerator",
              "Download Accelerator"},
             {"ticked, none chosen", "http://127.0.0.1:1/x", false, "none", ""},
-            {"https", "https://h/a", true, "", "spool"},
             {"https in capitals", "HTTPS://h/a", true, "", "spool"},
             {"https to a manager", "https://h/a", false, "GetRight", "Get Right"},
             {"ftp", "ftp://h/b", true, "", ""},
@@ -133,8 +132,6 @@ class Dispatch : public QObject {
         QTest::addColumn<int>("chosen");
         QTest::addColumn<QString>("clicks"); // Up, Down, Remove
         QTest::addColumn<QString>("after");  // the chosen row in brackets, then the buttons
-        QTest::newRow("chosen") << 1 << ""
-                                << "L1 [L2] L3, 1";
         QTest::newRow("down, and at the end") << 1 << "DD"
                                               << "L1 L3 [L2], 1";
         QTest::newRow("up twice, and at the top") << 1 << "UUU"

@@ -113,8 +113,6 @@ class Program : public QObject {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGKILL") << SIGKILL;
         QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
     }
     void kills() {
         QFETCH(int, signal);
