@@ -243,8 +243,6 @@ class Windows : public QObject {
                                        << "Not saved f.bin: 404 Not Found";
         QTest::newRow("three saved, one not") << true << false << "SSNS"
                                               << "3 files saved, 1 file not saved";
-        QTest::newRow("only not saved") << true << false << "NN"
-                                        << "2 files not saved";
         QTest::newRow("Spanish") << true << true << "NSN"
                                  << "1 archivo guardado, 2 archivos no guardados";
         QTest::newRow("window in sight") << false << false << "SN"
