@@ -14,12 +14,15 @@ run_packages=(
   qt6-base-dev libgl-dev                         # Qt 6 Widgets, Network, Test (with the
                                                  # offscreen and X11 platforms)
   libcurl4-openssl-dev                           # the downloader's HTTP engine
+  qtkeychain-qt6-dev libsecret-1-0               # the desktop's keyring (QtKeychain loads
+                                                 # libsecret for the Secret Service)
   xvfb                                           # the demo's agent without a display
 )
 # The tests, the checks CI runs, the benchmark and coverage.
 check_packages=(
   nginx-light curl openssl                       # real HTTP(S) servers for tests, the benchmark
   tinyproxy                                      # a real HTTP proxy for the downloader's tests
+  dbus-daemon gnome-keyring libsecret-tools      # a real keyring on a private session bus
   xauth                                          # xvfb-run: tests on a virtual display
   dpkg-dev file                                  # the package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream lintian           # checks of the desktop entry, metainfo, package

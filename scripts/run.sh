@@ -55,7 +55,8 @@ if [ "$headless" = 1 ]; then
   # A copy of the program in a folder of its own, with the demo account and
   # auto start ticked: with no one to click Connect, it logs in at start. Auto
   # start also registers a start-at-login entry; that lands in a throw-away
-  # configuration folder, not on this machine's desktop.
+  # configuration folder, not on this machine's desktop, and without the
+  # session bus the demo password stays out of the desktop's keyring.
   home="$build/demo-agent"
   mkdir -p "$home"
   cp -f "$build/quillharbor" "$home/quillharbor"
@@ -67,8 +68,8 @@ if [ "$headless" = 1 ]; then
   xserver=$!
   for _ in $(seq 100); do grep -q . "$scratch/display" 2>/dev/null && break; sleep 0.1; done
   grep -q . "$scratch/display" || { echo "run.sh: Xvfb did not start:"; cat "$scratch/xvfb.log"; exit 1; }
-  DISPLAY=":$(head -n1 "$scratch/display")" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$scratch/config" \
-    XDG_RUNTIME_DIR="$scratch/runtime" "$home/quillharbor" >"$home/agent.log" 2>&1 &
+  env -u DBUS_SESSION_BUS_ADDRESS DISPLAY=":$(head -n1 "$scratch/display")" QT_QPA_PLATFORM=xcb \
+    XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime" "$home/quillharbor" >"$home/agent.log" 2>&1 &
   agent=$!
   connect="The agent (in $home, its messages in agent.log there) logs in as demo by itself."
 else

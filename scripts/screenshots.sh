@@ -12,7 +12,8 @@ cmake --build "$build" --parallel --target screenshots
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$top/docs"
-# A fixed English locale and a home of its own, as for the tests.
-HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home LANG=en_US.UTF-8 \
-  LC_ALL=en_US.UTF-8 LANGUAGE=en_US QT_QPA_PLATFORM=xcb \
+# A fixed English locale, a home of its own and no session bus, as for the
+# tests: the demo account stays out of the desktop's keyring.
+env -u DBUS_SESSION_BUS_ADDRESS HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home \
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 LANGUAGE=en_US QT_QPA_PLATFORM=xcb \
   xvfb-run -a "$build/tests/quillharbor-screenshots" "$top/docs"

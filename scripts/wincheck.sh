@@ -17,10 +17,12 @@ qt=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-li
 cmake -S "$top" -B "$build" -G Ninja -DQUILLHARBOR_BUILD_TESTS=OFF >/dev/null
 
 # curl's headers are the same on Windows, but Debian keeps them among the
-# Linux-only multiarch headers: a copy of them alone goes on the path.
+# Linux-only multiarch headers: a copy of them alone goes on the path. So is
+# QtKeychain's header, which declares the same jobs on every system.
 rm -rf "$build/include"
 mkdir -p "$build/include"
 cp -r "$(pkg-config --variable=includedir libcurl)/curl" "$build/include/"
+cp -r /usr/include/qt6keychain "$build/include/"
 
 flags=(-fsyntax-only -std=c++20 -Wall -Wextra
        -DUNICODE -D_UNICODE # as Qt's CMake support sets them for Windows targets

@@ -2,11 +2,14 @@
 
 #include "app/quillharbor.h"
 #include "app/statefiles.h"
+#include "app/storedpassword.h"
 #include "config.h"
 #include "platform/resstrings.h"
 #include "platform/signals.h"
 #include "platform/textfile.h"
+#include "platform/trayicon.h"
 
+#include <QPointer>
 #include <cstdlib>
 
 using platform::LoadResString;
@@ -36,6 +39,18 @@ void title(QGroupBox* frame, int id) {
 void tooltip(QWidget* control, int id) {
     const QString text = LoadResString(id);
     if (!text.isEmpty()) control->setToolTip(text);
+}
+
+// The keyring's answer to Main for the stored user: the password fills its
+// box, unless the user has typed since. When the start was to log in, the
+// login follows; without a password the window comes back from the tray,
+// and Connect's own red message asks for it.
+void recalled(quillharbor& form, const QString& user, const QString& password, bool autologin) {
+    if (form.usuario->text() != user || !form.password->text().isEmpty()) return;
+    form.password->setText(password);
+    if (!autologin || connstate != 0) return;
+    if (password.isEmpty()) platform::restorewindow(&form);
+    form.conectar_Click();
 }
 } // namespace
 
@@ -94,13 +109,23 @@ void Main() {
     // Let what the settings started settle before the window shows.
     platform::DoEvents();
 
-    // Auto-login: into the tray, already connecting.
+    // The password: the one vars.ini gave, which moves into the keyring, or
+    // the keyring's for the stored user, which comes a moment later.
+    const QString user = form.usuario->text();
     const bool autostart = form.Check2->Value() == 1;
-    const bool hasuser = form.usuario->text() != QString();
+    const bool hasuser = user != QString();
     const bool haspassword = form.password->text() != QString();
-    if (autostart && hasuser && haspassword) {
+    storedpassword::keep(user, form.password->text());
+    const bool autologin = autostart && hasuser;
+    const auto answer = [window = QPointer(&form), user, autologin](const QString& password) {
+        if (window) recalled(*window, user, password, autologin);
+    };
+    const bool recalling = hasuser && !haspassword && storedpassword::recall(user, answer);
+
+    // Auto-login: into the tray, already connecting, or waiting for the keyring.
+    if (autologin && (haspassword || recalling)) {
         form.setWindowState(form.windowState() | Qt::WindowMinimized);
-        form.conectar_Click();
+        if (haspassword) form.conectar_Click();
     }
 
     form.Show();
@@ -114,8 +139,9 @@ bool hasmainwindow() {
 }
 void setmainwindow(quillharbor* form) {
     window = form;
-    // A new window has a spool of its own.
+    // A new window has a spool and an account of its own.
     spoolfile().forget();
+    storedpassword::forget();
 }
 
 void endprogram() {

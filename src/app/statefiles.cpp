@@ -2,6 +2,7 @@
 
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "app/storedpassword.h"
 #include "platform/paths.h"
 #include "platform/textfile.h"
 #include "queue/comandospool.h"
@@ -106,13 +107,15 @@ bool writevars() {
     const quillharbor& form = mainwindow();
     const QStringList lines{
         QStringLiteral("user=") + form.usuario->text(),
-        QStringLiteral("pass=") + form.password->text(),
+        QStringLiteral("pass=") +
+            storedpassword::forfile(form.usuario->text(), form.password->text()),
         QStringLiteral("downloaddir=") + form.downloaddir->Path(),
         QStringLiteral("external1=") + QString::number(form.Check1->Value()),
         QStringLiteral("umsg=") + QString::number(umsgflag),
         QStringLiteral("autostart=") + QString::number(form.Check2->Value()),
     };
-    // The password is in clear text: only the owner may read the file.
+    // A password the keyring does not hold is in clear text: only the owner
+    // may read the file.
     return platform::writelines(varspath(), lines, true);
 }
 

@@ -1,5 +1,6 @@
 #include "app/principal.h"
 #include "app/quillharbor.h"
+#include "app/storedpassword.h"
 #include "connection/protocol.h"
 #include "platform/resstrings.h"
 #include "platform/winsock.h"
@@ -77,6 +78,8 @@ void quillharbor::statuspoll(Winsock& socket) {
     case Winsock::sckConnected:
         if (connstate == 3) {
             socket.SendData(protocol::loginline(usuario->text(), password->text()));
+            // The account a login used is the one kept for the next start.
+            storedpassword::keep(usuario->text(), password->text());
             DoEvents();
             // A rejection or a Disconnect that came in while events ran
             // stands: logging in now would undo it.
