@@ -16,9 +16,9 @@ namespace {
 // The name with every character that could mislead (controls, marks that
 // turn the text around, and any other invisible format character) shown as
 // U+FFFD, and bytes that were no UTF-8 as "%XX".
-QString readablename(const QString& link) {
-    QString name = pathpart(link, true, true);
-    if (name.isEmpty()) name = link;
+QString readablename(const QString& link, QString name) {
+    if (name.isEmpty()) name = linkname(link);
+    if (name.isEmpty()) name = QString::fromLatin1(originof(link));
     name = platform::percentbytes(name);
     for (QChar& c : name)
         if (misleading(c) || c.category() == QChar::Other_Format) c = QChar::ReplacementCharacter;
@@ -26,17 +26,17 @@ QString readablename(const QString& link) {
 }
 } // namespace
 
-QString outcometext(const QString& link, const failure& result) {
+QString outcometext(const QString& link, const failure& result, const QString& name) {
     if (result.why == reason::none)
-        return platform::LoadResString(130) + QLatin1Char(' ') + readablename(link);
-    return platform::LoadResString(131) + QLatin1Char(' ') + readablename(link) +
+        return platform::LoadResString(130) + QLatin1Char(' ') + readablename(link, name);
+    return platform::LoadResString(131) + QLatin1Char(' ') + readablename(link, name) +
            QLatin1String(": ") + reasontext(result);
 }
 
-void outcome(const QString& link, const failure& result) {
+void outcome(const QString& link, const failure& result, const QString& name) {
     quillharbor& form = principal::mainwindow();
     const bool saved = result.why == reason::none;
-    const QString text = outcometext(link, result);
+    const QString text = outcometext(link, result, name);
     form.msg->setForeColor(saved ? platform::vbBlack : platform::vbRed);
     form.msg->setText(protocol::timeofday() + QLatin1Char(' ') + text);
     tray::tell(form, text, saved);
