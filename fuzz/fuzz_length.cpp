@@ -1,7 +1,7 @@
 // The Content-Length reading: any text gives a count that is 0 or exactly
 // the value of the plain decimal digits it holds, or of each of its
 // comma-separated parts when they are all the same.
-#include "download/descargas.h"
+#include "platform/httpanswer.h"
 
 #include <QStringList>
 #include <charconv>
@@ -9,8 +9,9 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
-    const qint64 length = descargas::lengthvalue(text);
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString text = QString::fromLatin1(bytes);
+    const qint64 length = platform::lengthvalue(bytes);
     if (length < 0) std::abort();
     if (length == 0) return 0;
     for (const QString& part : text.split(QLatin1Char(','))) {

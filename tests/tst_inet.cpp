@@ -3,6 +3,7 @@
 // hostile server can make it hold, the reason given for each failure, the
 // system's proxy, and answers the downloader must not save.
 #include "app/quillharbor.h"
+#include "platform/controls.h"
 #include "platform/inet.h"
 #include "platform/winsock.h"
 #include "support/downloadrig.h"
@@ -80,15 +81,14 @@ struct Outcome {
 Outcome fetch(platform::Inet& inet, const QString& url) {
     Outcome outcome;
     inet.URL = url;
+    inet.onchunk = [&](const char*, qsizetype size) {
+        outcome.body += size;
+        return platform::Inet::Take::taken;
+    };
     if (!inet.Execute("GET", "Range: bytes=0-\r\n")) return outcome;
-    while (inet.StillExecuting()) {
-    }
+    while (!inet.BodyEnded())
+        platform::WaitEvents();
     outcome.header = inet.GetHeader().value_or(QString());
-    for (std::optional<QByteArray> chunk; !outcome.header.isEmpty();) {
-        chunk = inet.GetChunk(1024);
-        if (!chunk || chunk->isEmpty()) break;
-        outcome.body += chunk->size();
-    }
     outcome.error = inet.error();
     return outcome;
 }

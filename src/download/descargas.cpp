@@ -5,14 +5,12 @@
 #include "download/formatmask.h"
 #include "download/outcome.h"
 #include "download/partial.h"
-#include "download/reasons.h"
 #include "download/resumequestion.h"
+#include "download/transfer.h"
 #include "download/underway.h"
 #include "platform/controls.h"
 #include "platform/inert.h"
-#include "platform/inet.h"
 #include "platform/paths.h"
-#include "platform/rawfile.h"
 #include "platform/resstrings.h"
 
 #include <QDir>
@@ -24,60 +22,15 @@ namespace descargas {
 
 namespace {
 
-constexpr int chunksize = 1024;
-constexpr qint64 rollback = 4096;
 constexpr float startoffset = 1.0f;
-// Serving events and redrawing after every 1024-byte chunk would cost far
-// more than the transfer itself; once a frame keeps the window live.
-constexpr qint64 refreshms = 16;
 // Attempts in a row that may end without getting further before the
-// transfer is given up, and the longest wait between two of them.
+// transfer is given up; waits, in first waits: the longest between two
+// attempts, and all those after attempts that got no answer at all.
 constexpr int maxfailures = 5;
-constexpr int maxwaitms = 60000;
-
-// Seconds from a monotonic source: readings of one transfer stay comparable
-// across midnight.
-float clock() {
-    static const QElapsedTimer since = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return float(double(since.nsecsElapsed()) / 1e9);
-}
-
-// One transfer's working state.
-struct transfer {
-    QString url;
-    QString user;
-    QString pass;
-    QString filename;
-    QString target; // the file's name; the transfer writes NAME.part
-    QString part;
-    bool resuming = false;
-    // The first attempt continues a partial file left by an earlier run:
-    // the file's length is not known yet.
-    bool afterrestart = false;
-    // Bytes of the target file that are on disk (written and flushed).
-    qint64 received = 0;
-    qint64 expected = 0;
-    float starttime = 0;
-    // From the first open of the file on, every failure is a writing-phase
-    // error: the transfer is given up and the partial file deleted.
-    bool writing = false;
-    // The disk refused bytes: the file is never complete, whatever the counts.
-    bool diskfailed = false;
-    // A retry asks again for bytes already on disk (those before `ondisk`):
-    // they must be the same, or the server's file is another one now.
-    qint64 ondisk = 0;
-    bool changed = false;
-    bool refetched = false; // the file was already fetched afresh once
-    // The furthest point reached, and the attempts in a row that got no further.
-    qint64 best = 0;
-    int failures = 0;
-    // Why the last attempt, or the transfer, failed.
-    failure why;
-};
+constexpr int longestwait = 60;
+constexpr int noanswerwaits = 600;
+// The longest a server may ask us to wait before asking again (seconds).
+constexpr int longestretryafter = 600;
 
 quillharbor& window() {
     return principal::mainwindow();
@@ -89,390 +42,379 @@ failure because(reason why) {
     return f;
 }
 
-// A failure ends the attempt; in the writing phase it also stops the transfer.
-void failed(transfer& t, reason why) {
-    t.why = because(why);
-    if (t.writing) window().CancelSearch = true;
+// A status that brings no file: "404 Not Found".
+failure refusedstatus(const platform::Answer& answer) {
+    if (answer.status == 0) return because(reason::badanswer);
+    return {reason::status, answer.status, platform::phrasetext(answer.phrase)};
 }
 
-// The HTTP client failed: its reason.
-void failed(transfer& t) {
-    const reason why = fromclient(window().Inet1->error());
-    failed(t, why == reason::none ? reason::network : why);
+// A status that says the server may serve the file again soon.
+bool transient(int status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
+           status == 504;
 }
 
-// The request brought no answer to write: the HTTP client's reason. Nothing
-// of this attempt reached the disk, so a transfer with part of its file on
-// disk goes on as after an attempt that got no further (paced, and given up
-// after a few): a server that is away a moment does not cost the bytes
-// already fetched.
-void notanswered(transfer& t) {
-    const reason why = fromclient(window().Inet1->error());
+// The attempt got no answer to write: the HTTP client's reason.
+void noanswer(transfer& t, const platform::Inet& inet) {
+    const reason why = fromclient(inet.error());
     t.why = because(why == reason::none ? reason::network : why);
-    t.received = qMax(t.received, t.ondisk);
+    t.answered = false;
 }
 
-void diskfailed(transfer& t, const platform::RawFile& file) {
-    t.diskfailed = true;
-    failed(t, file.diskfull() ? reason::diskfull : reason::diskerror);
+// The version an If-Range names: a strong ETag, or else the date.
+bool samevalidator(const transfer& t, const platform::Answer& answer) {
+    return (t.etag.isEmpty() || answer.etag.isEmpty() || answer.etag == t.etag) &&
+           (t.lastmodified.isEmpty() || answer.lastmodified.isEmpty() ||
+            answer.lastmodified == t.lastmodified);
 }
 
-// The user's cancel, seen by the transfer.
-void cancelled(transfer& t) {
-    if (t.why.why == reason::none) t.why = because(reason::cancelled);
+// The server's file is another one now: fetched afresh once, and given up
+// when it changes again.
+void changed(transfer& t) {
+    t.changed = true;
 }
 
-// A status that brings no file: "404 Not Found" from "HTTP/1.1 404 Not Found".
-failure refusedstatus(const QString& statusline) {
-    bool numeric = false;
-    const int code = statusline.section(QLatin1Char(' '), 1, 1).toInt(&numeric);
-    if (!numeric || code < 100 || code > 999) return because(reason::badanswer);
-    // The phrase's bytes again (the status line was read as Latin-1), for
-    // a server that speaks UTF-8.
-    return {reason::status, code,
-            platform::phrasetext(statusline.section(QLatin1Char(' '), 2).toLatin1())};
-}
-
-} // namespace
-
-namespace {
-qint64 decimal(const QString& text) {
-    bool ok = false;
-    const QString digits = text.trimmed();
-    for (const QChar c : digits)
-        if (!c.isDigit() || c.unicode() > '9') return 0;
-    const qint64 value = digits.toLongLong(&ok);
-    return ok ? value : 0;
-}
-} // namespace
-
-qint64 lengthvalue(const QString& text) {
-    // A header sent twice reads "5120, 5120": the same value repeated is
-    // that value (RFC 9110 allows it), different ones are no length.
-    const QStringList values = text.split(QLatin1Char(','));
-    const qint64 value = decimal(values.first());
-    for (const QString& other : values)
-        if (decimal(other) != value) return 0;
-    return value;
-}
-
-namespace {
-
-// The whole file's length in "Content-Range: bytes FIRST-LAST/TOTAL"; 0
-// when the header is absent or gives no number.
-qint64 rangetotal(const QString& contentrange) {
-    return lengthvalue(contentrange.section(QLatin1Char('/'), 1));
-}
-
-// A "Content-Range: bytes FIRST-LAST/TOTAL" (when the server sends one)
-// must start where it was asked to, and a retry's must name the total
-// already known (`expected`; 0 on a first attempt, "*" for an unknown one).
-bool samefile(const QString& contentrange, qint64 from, qint64 expected) {
-    const QString range = contentrange.trimmed();
-    if (range.isEmpty()) return true;
-    if (!range.startsWith(QLatin1String("bytes "))) return false;
-    const QString span = range.mid(6).section(QLatin1Char('/'), 0, 0);
-    const QString total = range.section(QLatin1Char('/'), 1);
-    return lengthvalue(span.section(QLatin1Char('-'), 0, 0)) == from &&
-           (expected == 0 || total == QLatin1String("*") || rangetotal(range) == expected);
-}
-
-// After a restart the length comes from the range's total, which must be
-// known and hold the partial file; 0 otherwise (the server's file is another).
-qint64 restartlength(const QString& contentrange, qint64 ondisk) {
-    const qint64 total = rangetotal(contentrange);
-    return total >= ondisk ? total : 0;
-}
-
-bool partexists(const transfer& t) {
-    return platform::entryat(t.part) == platform::Entry::file;
-}
-
-void showprogress(const transfer& t, float rate, float timeleft) {
+// Opens a new partial file for the body of `c`'s answer, the whole file:
+// its length and the clock start now. False (with the reason) when the body
+// is not to be written.
+bool freshbody(transfer& t, connection& c) {
     quillharbor& w = window();
-    w.TimeLabel->setText(timetext(timeleft) + QLatin1String(" ( ") + sizetext(double(t.received)) +
-                         QLatin1String(" of ") + sizetext(double(t.expected)) +
-                         QLatin1String(" ) "));
-    w.RateLabel->setText(sizetext(double(rate), QStringLiteral("###")) + QLatin1String("/S"));
-    w.ProgressBar->setValue(double(t.received));
-}
-
-// Compares the start of `chunk`, about to be written at `at`, with what an
-// earlier attempt left there. False on a disk error.
-bool checkrewrite(transfer& t, platform::RawFile& output, qint64 at, const QByteArray& chunk) {
-    const qint64 count = qMin<qint64>(chunk.size(), t.ondisk - at);
-    if (count <= 0) return true;
-    const std::optional<QByteArray> before = output.readat(at, count);
-    if (!before || before->size() != count) return false;
-    if (*before != chunk.first(count)) t.changed = true;
-    return true;
-}
-
-// Chunk by chunk until a chunk of fewer than two bytes. A chunk counts as
-// received only once a flush has put it on disk.
-void chunkloop(transfer& t, platform::RawFile& output) {
-    quillharbor& w = window();
-    QElapsedTimer sincerefresh;
-    sincerefresh.start();
-    qint64 unflushed = 0;
-    qsizetype got = 0;
-    do {
-        const std::optional<QByteArray> chunk =
-            w.Inet1->GetChunk(chunksize, [&w] { return w.CancelSearch; });
-        if (!chunk) return failed(t);
-        got = chunk->size();
-        if (!checkrewrite(t, output, t.received + unflushed, *chunk)) return diskfailed(t, output);
-        if (t.changed) return;
-        if (got > 0 && !output.write(*chunk)) return diskfailed(t, output);
-        unflushed += got;
-        // The chunk in hand is written, then a cancel is obeyed.
-        if (w.CancelSearch) return cancelled(t);
-        // More than announced is refused (the bar has no room for it).
-        if (t.received + unflushed > t.expected) return failed(t, reason::badanswer);
-        // The display, once a frame while chunks keep coming, and after the last.
-        if (got < 2 || sincerefresh.elapsed() >= refreshms) {
-            if (!output.flush()) return diskfailed(t, output);
-            t.received += unflushed;
-            unflushed = 0;
-            // The start time lies a second back, so the divisor is never 0.
-            const float rate = float(t.received) / (clock() - t.starttime);
-            if (!(rate > 0)) return failed(t);
-            const float timeleft = float(t.expected - t.received) / rate;
-            showprogress(t, rate, timeleft);
-            platform::DoEvents();
-            sincerefresh.restart();
-        }
-    } while (got >= 2);
-}
-
-// Creates the folder (one level), opens the partial file and writes the
-// body; a whole body is synced to the disk.
-void writingphase(transfer& t) {
-    t.writing = true;
-    const QString folder = pathpart(t.target, false, false);
-    if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) return failed(t, reason::diskerror);
-    // A retry writes again the last bytes of the previous attempt, after
-    // checking they are the same.
-    platform::RawFile output;
-    const platform::RawFile::Opened opened =
-        t.resuming ? output.reopen(t.part) : openfresh(output, t.part, t.url);
-    if (opened == platform::RawFile::Opened::notregular) return failed(t, reason::notregular);
-    if (opened != platform::RawFile::Opened::ok || !output.seek(t.received))
-        return diskfailed(t, output);
-    chunkloop(t, output);
-    if (t.received == t.expected && !t.diskfailed && !output.sync()) return diskfailed(t, output);
-    if (!output.close()) diskfailed(t, output);
-}
-
-// The whole file again, to a range from further on: the partial file goes,
-// and the user decides whether to start over. False for No.
-bool startsover(transfer& t) {
-    discardpart(t.target);
-    if (askuser(QStringLiteral("Unable to Resume Download"),
-                QStringLiteral("The server is unable to resume this download.\r\r"
-                               "Do you want to continue anyway?")))
-        return true;
-    window().CancelSearch = true;
-    cancelled(t);
-    return false;
-}
-
-// The answer's status decides whether its body is written. False when the
-// attempt ends here (the reason, or a changed file, is recorded).
-bool acceptstatus(transfer& t, const QString& statusline) {
-    quillharbor& w = window();
-    const QString status = statusline.section(QLatin1Char(' '), 1, 1);
-    if (status == QLatin1String("200")) {
-        // The whole file to a range from 0 is just what was asked for; to a
-        // range from further on, the user decides whether to start over
-        // (nobody saw a transfer begun by an earlier run: it starts over).
-        if (t.resuming && t.received > 0 && !t.afterrestart && !startsover(t)) return false;
-        t.resuming = false;
-        return true;
-    }
-    if (status == QLatin1String("206")) {
-        // Never bytes from elsewhere than asked: on a retry the file changed,
-        // on a first attempt the answer is refused.
-        const std::optional<QString> range = w.Inet1->GetHeader(QStringLiteral("Content-Range"));
-        if (!range) return notanswered(t), false;
-        if (!t.resuming && !samefile(*range, t.received, 0)) {
-            w.CancelSearch = true;
-            t.why = because(reason::badanswer);
-            return false;
-        }
-        if (t.resuming) {
-            if (t.afterrestart) t.expected = restartlength(*range, t.ondisk);
-            if (t.expected <= 0 || !samefile(*range, t.received, t.expected)) {
-                t.changed = true;
-                return false;
-            }
-        }
-        return true;
-    }
-    if (t.afterrestart && status == QLatin1String("416")) {
-        // The partial file is longer than the server's file: another one.
-        t.changed = true;
-        return false;
-    }
-    w.CancelSearch = true;
-    t.why = refusedstatus(statusline);
-    return false;
-}
-
-// A fresh body: its length and the clock start now. False when it has no
-// usable length.
-bool freshbody(transfer& t, bool partial) {
-    platform::Inet& inet = *window().Inet1;
-    t.starttime = clock() - startoffset;
-    const std::optional<QString> length = inet.GetHeader(QStringLiteral("Content-Length"));
-    if (!length) return notanswered(t), false;
-    t.expected = lengthvalue(*length);
-    if (t.expected == 0) return failed(t, reason::nolength), false;
+    const platform::Answer& answer = c.inet->answer();
+    t.starttime = seconds() - startoffset;
+    t.expected = answer.length;
+    if (t.expected == 0) return stop(t, reason::nolength), false;
     // A server may answer a range with less than was asked for: the file is
     // as long as the range's total says, and the rest is asked for like the
     // rest of a cut body.
-    if (partial) {
-        const std::optional<QString> range = inet.GetHeader(QStringLiteral("Content-Range"));
-        if (range && rangetotal(*range) > t.expected) t.expected = rangetotal(*range);
-    }
-    t.received = 0;
-    t.ondisk = 0;
+    if (answer.status == 206 && answer.total > t.expected) t.expected = answer.total;
+    t.etag = answer.etag;
+    t.lastmodified = answer.lastmodified;
+    t.ranges = answer.status == 206 || answer.acceptsranges;
+    t.pieces = {{0, t.expected, &c}};
+    c.work = &t.pieces.front();
+    c.asked = c.at = 0; // a whole file's body, whatever was asked
+    t.split = false;
+    t.best = t.received = 0;
+    t.progress.clear();
+    if (!openfresh(t)) return false;
+    w.ProgressBar->setValue(0);
+    if (!w.ProgressBar->setMax(double(t.expected))) return stop(t, reason::nolength), false;
     return true;
+}
+
+// The file's name, now that the server had its word: a name it gives in
+// Content-Disposition, else the link's. The partial file of this link
+// under that name, left by an earlier transfer, is resumed instead: false,
+// and this answer is not written.
+bool decidename(transfer& t, const platform::Answer& answer) {
+    const QString given = platform::dispositionname(answer.disposition);
+    const QString name = !given.isEmpty() && !refusedname(given) ? given : linkname(t.url);
+    if (name.isEmpty() && given.isEmpty()) return stop(t, reason::noname), false;
+    if (refusedname(name)) return stop(t, reason::namerefused), false;
+    if (name == t.name) return true;
+    settarget(t, name);
+    qint64 size = -1;
+    switch (lookat(t, size)) {
+    case found::notregular:
+        return stop(t, reason::notregular), false;
+    case found::partial:
+        t.resuming = t.afterrestart = true;
+        return false;
+    case found::nothing:
+        return true;
+    }
+    return true;
+}
+
+} // namespace
+
+float seconds() {
+    static const QElapsedTimer since = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return float(double(since.nsecsElapsed()) / 1e9);
+}
+
+timings& timing() {
+    static timings values;
+    return values;
+}
+
+void stop(transfer& t, const failure& why) {
+    if (!t.over || t.why.why == reason::none) t.why = why;
+    t.over = true;
+    window().CancelSearch = true;
+}
+
+void stop(transfer& t, reason why) {
+    stop(t, because(why));
+}
+
+void diskfailed(transfer& t) {
+    t.diskfailed = true;
+    stop(t, t.file.diskfull() ? reason::diskfull : reason::diskerror);
+}
+
+qint64 inplace(const transfer& t) {
+    if (t.expected <= 0) return t.pieces.empty() ? 0 : t.pieces.front().pos;
+    qint64 missing = 0;
+    for (const piece& p : t.pieces)
+        missing += p.left();
+    return t.expected - missing;
+}
+
+// The answer of an attempt's first connection decides whether its body is
+// written: its status, and whether it is still the file begun.
+void acceptfirst(transfer& t, connection& c) {
+    const platform::Answer& answer = c.inet->answer();
+    const bool samefile = samevalidator(t, answer);
+    if (answer.status == 200) {
+        if (t.resuming && !samefile) {
+            // To an If-Range: the new version of the file, whole.
+            if (t.refetched) return stop(t, reason::changed);
+            t.refetched = true;
+            discardpart(t);
+        } else if (t.resuming && c.asked > 0 && !t.afterrestart) {
+            // The whole file again, to a range from further on: the partial
+            // file goes, and the user decides whether to start over (nobody
+            // saw a transfer begun by an earlier run: it starts over).
+            discardpart(t);
+            c.askuser = true;
+            return;
+        }
+        t.resuming = t.afterrestart = false;
+        if (t.name.isEmpty() || !t.file.isopen()) {
+            if (!decidename(t, answer)) return;
+        }
+        c.accepted = freshbody(t, c);
+        return;
+    }
+    if (answer.status == 206) {
+        // Never bytes from elsewhere than asked: on a retry the file
+        // changed, on a first attempt the answer is refused.
+        const bool there = !answer.ranged || answer.first == c.asked;
+        if (!t.resuming) {
+            if (!there) return stop(t, reason::badanswer);
+            if (!decidename(t, answer)) return;
+            c.accepted = freshbody(t, c);
+            return;
+        }
+        if (t.afterrestart) {
+            // The length comes from the range's total, which must hold the
+            // partial file and end where its pieces end.
+            const qint64 last = t.pieces.back().end;
+            t.expected = answer.total >= c.asked && (last < 0 || last == answer.total)
+                             ? answer.total
+                             : 0;
+            for (piece& p : t.pieces)
+                if (p.end < 0) p.end = t.expected;
+            t.starttime = seconds() - startoffset;
+            t.afterrestart = false;
+            window().ProgressBar->setValue(0);
+            window().ProgressBar->setMax(double(qMax<qint64>(t.expected, 1)));
+        }
+        if (t.expected <= 0 || !there || !samefile ||
+            (answer.total >= 0 && answer.total != t.expected))
+            return changed(t);
+        t.ranges = true;
+        c.accepted = true;
+        return;
+    }
+    // The partial file is longer than the server's file: another one.
+    if (t.resuming && answer.status == 416) return changed(t);
+    // A server busy or away a moment costs nothing already fetched: this
+    // attempt counts as one without an answer.
+    if (t.resuming && transient(answer.status)) {
+        t.why = refusedstatus(answer);
+        t.answered = false;
+        t.retryafter = answer.retryafter;
+        return;
+    }
+    stop(t, refusedstatus(answer));
+}
+
+namespace {
+
+// The user is asked whether to start over: No ends the transfer; Yes takes
+// the body of this same answer as the whole file.
+void startsover(transfer& t, connection& c) {
+    // The body waits meanwhile (held, should it come during the question).
+    const bool yes = askuser(QStringLiteral("Unable to Resume Download"),
+                             QStringLiteral("The server is unable to resume this download.\r\r"
+                                            "Do you want to continue anyway?"));
+    c.askuser = false;
+    if (!yes) return stop(t, reason::cancelled);
+    t.resuming = false;
+    c.accepted = freshbody(t, c);
+}
+
+// Serves events for `ms`, or until Cancel.
+void pause(int ms) {
+    platform::Pause(ms, [] { return window().CancelSearch; });
 }
 
 void oneattempt(transfer& t) {
     quillharbor& w = window();
-    platform::Inet& inet = *w.Inet1;
-    // A retry starts a little before the point reached, and checks that
-    // overlap against the disk.
-    if (t.resuming) {
-        t.ondisk = t.received;
-        t.received = qMax<qint64>(t.received - rollback, 0);
-    }
     t.why = {};
+    t.answered = true;
+    t.retryafter = -1;
     platform::DoEvents();
-    inet.URL = t.url;
-    inet.UserName = t.user;
-    inet.Password = t.pass;
-    if (!inet.Execute(QStringLiteral("GET"), QLatin1String("Range: bytes=") +
-                                                 QString::number(t.received) +
-                                                 QLatin1String("-\r\n")))
-        return notanswered(t);
-    while (inet.StillExecuting()) {
-        platform::DoEvents();
-        if (w.CancelSearch) return cancelled(t);
+    // The first piece still missing; a retry asks from a little before the
+    // point it reached, and checks those bytes against the disk.
+    piece* first = nullptr;
+    for (piece& p : t.pieces)
+        if (p.left() != 0 && !first) first = &p;
+    connection& c = startconnection(t, *first, true);
+    while (c.inet->StillExecuting()) {
+        platform::WaitEvents();
+        if (w.CancelSearch) return dropconnections(t);
     }
-    w.descarga->setTitle(platform::LoadResString(116) + QLatin1String(" [") + t.filename +
+    w.descarga->setTitle(platform::LoadResString(116) + QLatin1String(" [") + t.name +
                          QLatin1String("]"));
-    // The status code is the status line's second word, whatever the
-    // protocol's version ("HTTP/1.1 206 Partial Content", "HTTP/2 206").
-    const std::optional<QString> header = inet.GetHeader();
-    if (!header) return notanswered(t);
-    const QString statusline = header->left(header->indexOf(QLatin1String("\r\n")));
-    if (!acceptstatus(t, statusline)) return;
-    if (t.afterrestart) {
-        t.afterrestart = false;
-        t.starttime = clock() - startoffset;
+    if (c.inet->answer().status == 0) {
+        noanswer(t, *c.inet);
+        return dropconnections(t);
     }
-    if (!t.resuming && !freshbody(t, statusline.section(QLatin1Char(' '), 1, 1) == "206")) return;
-    w.ProgressBar->setValue(0);
-    if (!w.ProgressBar->setMax(double(t.expected))) return failed(t, reason::nolength);
-    writingphase(t);
+    if (!c.judged) judge(t, c);
+    if (c.askuser) startsover(t, c);
+    if (!c.accepted) return dropconnections(t);
+    w.descarga->setTitle(platform::LoadResString(116) + QLatin1String(" [") + t.name +
+                         QLatin1String("]"));
+    // From the first byte written on, transfer.ini names the link under way.
+    if (!t.recorded) {
+        underway::starts(t.url, t.name, t.runs, t.partsize);
+        t.recorded = true;
+    }
+    c.inet->ReleaseBody();
+    receive(t);
 }
 
-// After an attempt that got no further than the best point so far: wait
-// (1 s, 2 s, 4 s, ... at most a minute; a cancel ends the wait at once), or
-// give up after too many such attempts in a row. False when giving up.
+// After an attempt that fell short: the wait before the next, or the end
+// of the transfer. False when giving up.
 bool backoff(transfer& t) {
-    quillharbor& w = window();
+    const int first = timing().firstwaitms;
+    if (!t.answered) {
+        // No answer at all: a server away a while, tried for ten minutes
+        // or so before the bytes already fetched are left for another time.
+        if (t.waitedms >= qint64(first) * noanswerwaits) return false;
+        qint64 wait = qMin(qint64(first) << qMin(t.silent++, 20), qint64(first) * longestwait);
+        if (t.retryafter > 0)
+            wait = qMax<qint64>(wait, qMin(t.retryafter, longestretryafter) * 1000LL);
+        t.waitedms += wait;
+        pause(int(wait));
+        return !window().CancelSearch;
+    }
+    t.waitedms = 0;
+    t.silent = 0;
     if (t.received > t.best) {
         t.best = t.received;
         t.failures = 0;
         return true;
     }
-    if (++t.failures >= maxfailures) return false;
-    const qint64 wait = qMin<qint64>(qint64(w.Inet1->retrywaitms) << (t.failures - 1), maxwaitms);
-    w.Inet1->Pause(int(wait), [&w] { return w.CancelSearch; });
-    return !w.CancelSearch;
+    if (++t.failures >= maxfailures) {
+        t.why = because(reason::gaveup);
+        return false;
+    }
+    pause(int(qMin<qint64>(qint64(first) << (t.failures - 1), qint64(first) * longestwait)));
+    return !window().CancelSearch;
 }
 
 // True when the transfer goes on with a new attempt.
 bool finalcheck(transfer& t) {
     quillharbor& w = window();
+    t.received = inplace(t);
     // The server's file is not the one begun: start over from byte 0, once.
     if (t.changed && !w.CancelSearch) {
         t.changed = false;
-        discardpart(t.target);
-        if (t.refetched) {
-            w.CancelSearch = true;
-            t.why = because(reason::changed);
-            return false;
-        }
+        discardpart(t);
+        if (t.refetched) return stop(t, reason::changed), false;
         t.refetched = true;
-        t.resuming = t.afterrestart = false;
-        t.received = t.best = 0;
+        t.resuming = t.afterrestart = t.split = false;
+        t.expected = t.received = t.best = 0;
         t.failures = 0;
+        t.etag.clear();
+        t.lastmodified.clear();
+        t.pieces = {{0, -1}};
+        t.progress.clear();
         return true;
     }
-    // Complete: every announced byte is on disk.
-    if (t.received == t.expected && !t.diskfailed) return false;
-    if (!partexists(t)) {
-        w.CancelSearch = true;
-    } else if (!w.CancelSearch) {
-        // The body ended early: ask for the rest, unless attempts keep
-        // getting nowhere.
-        if (backoff(t)) {
-            t.resuming = true;
-            return true;
-        }
-        // The last attempt's own reason (a server that stayed away) says more.
-        if (w.CancelSearch || t.why.why == reason::none)
-            t.why = because(w.CancelSearch ? reason::cancelled : reason::gaveup);
-        w.CancelSearch = true;
+    // Complete: every announced byte is in place.
+    if (t.expected > 0 && t.received == t.expected && !t.diskfailed) return false;
+    if (w.CancelSearch) {
+        if (!t.over) stop(t, reason::cancelled);
+        return false;
     }
-    return false;
+    // Nothing to go on with: no partial file (a failure before the first
+    // byte), or not the one written any more.
+    if (!t.file.isopen()) return stop(t, t.why), false;
+    if (!t.file.sameas(t.part)) return stop(t, reason::replaced), false;
+    if (t.received == 0 && t.answered) return stop(t, t.why), false;
+    if (!backoff(t)) {
+        stop(t, w.CancelSearch ? because(reason::cancelled) : t.why);
+        return false;
+    }
+    t.resuming = true;
+    return true;
 }
 
-// Before any request: the name, what is at NAME and NAME.part, and whether
-// this link keeps ending the program. False (with the reason) when the
-// transfer may not begin.
+// Before any request: the name the link gives (or the one a transfer of
+// it, killed, was writing), what is at NAME and NAME.part, and whether this
+// link keeps ending the program. False (with the reason) when the transfer
+// may not begin.
 bool prepare(transfer& t) {
-    if (refusedname(t.filename)) {
-        t.why = because(reason::namerefused);
-        return false;
+    const QString recorded = underway::recordedname(t.url);
+    const QString fromlink = linkname(t.url);
+    const QString name = !recorded.isEmpty() && !refusedname(recorded) ? recorded : fromlink;
+    // A name the server should not choose is never requested nor written;
+    // a link that names no file may still get a name from the server.
+    if (!name.isEmpty() && refusedname(name)) return stop(t, reason::namerefused), false;
+    found there = found::nothing;
+    if (!name.isEmpty()) {
+        settarget(t, name);
+        there = lookat(t, t.partsize);
     }
-    qint64 partsize = -1;
-    const found there = lookat(t.target, t.url, partsize);
-    if (there == found::notregular) {
-        t.why = because(reason::notregular);
-        return false;
-    }
-    if (!underway::starts(t.url, partsize)) {
-        t.why = because(reason::endedprogram);
-        return false;
+    if (there == found::notregular) return stop(t, reason::notregular), false;
+    t.runs = underway::runsbefore(t.url, t.partsize);
+    if (t.runs >= underway::mostruns) {
+        underway::ended();
+        return stop(t, reason::endedprogram), false;
     }
     // Left by an earlier run for this same link: its first attempt asks for the rest.
     if (there == found::partial) {
-        t.resuming = t.afterrestart = t.writing = true;
-        t.received = partsize;
+        t.resuming = t.afterrestart = true;
+        t.received = t.best = inplace(t);
+    } else {
+        t.pieces = {{0, -1}};
     }
     return true;
 }
 
-// The partial file takes NAME's place when every byte is on disk, and is
-// deleted otherwise (one locked elsewhere stays; the transfer ends all the
-// same). The reason stays only when the file was not saved.
+// The partial file takes NAME's place when every byte is on disk. Otherwise
+// it stays for another time, with what it holds, but for a cancel or when
+// nothing of it is worth keeping.
 void finish(transfer& t) {
-    const bool whole =
-        t.expected > 0 && t.received == t.expected && !t.diskfailed && t.why.why != reason::changed;
-    if (whole && savepart(t.target)) {
+    const bool whole = t.expected > 0 && t.received == t.expected && !t.diskfailed &&
+                       t.why.why != reason::changed && t.why.why != reason::cancelled;
+    if (whole && savepart(t)) {
         t.why = {};
         return;
     }
-    if (whole) t.why = because(reason::diskerror);
-    discardpart(t.target);
-    if (t.why.why == reason::none)
-        t.why = because(window().CancelSearch ? reason::cancelled : reason::network);
+    if (t.why.why == reason::none) t.why = because(reason::network);
+    if (t.why.why == reason::cancelled || !t.file.isopen()) return discardpart(t);
+    // What took its place is none of ours: left alone.
+    if (t.why.why == reason::replaced) {
+        t.file.close();
+        return;
+    }
+    // What the next transfer of this link resumes from: as recorded, or
+    // all the file holds.
+    if (!t.diskfailed && t.file.flush() && t.split) recordpieces(t);
+    const qint64 kept = t.split ? t.recordedinplace : t.file.size();
+    if (kept <= 0) return discardpart(t);
+    t.why.kept = kept;
+    t.file.close();
 }
 
 void cleanup() {
@@ -498,23 +440,19 @@ void httpdownload(const QString& url, const QString& directory, const QString& u
     t.url = url;
     t.user = user;
     t.pass = pass;
-    t.filename = pathpart(url, true, true);
-    t.target = directory + t.filename;
-    t.part = partname(t.target);
+    t.directory = directory;
     w.TimeLabel->clear();
     w.RateLabel->clear();
-    // A name the server should not choose, or a name taken by something
-    // else than a file, is never requested nor written.
     if (prepare(t)) {
         do
             oneattempt(t);
         while (finalcheck(t));
         finish(t);
-        underway::ended();
+        if (t.recorded) underway::ended();
     }
     // Told while the transfer still counts as running: the log lets events
     // run, and the next transfer must not start inside this one.
-    outcome(url, t.why);
+    outcome(url, t.why, t.name);
     cleanup();
 }
 

@@ -9,10 +9,18 @@ namespace descargas {
 void httpdownload(const QString& url, const QString& directory, const QString& user,
                   const QString& pass);
 
-// A Content-Length value as a count: anything but plain decimal digits (or a
-// value beyond 64 bits) gives 0, "no usable length"; the same value listed
-// more than once, comma-separated, is that value.
-qint64 lengthvalue(const QString& text);
+// How long the downloader waits before it tries again and before it gives
+// up; tests shorten them.
+struct timings {
+    // The first wait after a failed attempt; each further one in a row
+    // doubles it, up to 60 times it. Attempts that get no answer at all go
+    // on until their waits add up to 600 times it (ten minutes).
+    int firstwaitms = 1000;
+    // A transfer that brings less than 100 bytes a second over this much
+    // of its time receiving is too slow to go on.
+    int slowwindowms = 180000;
+};
+timings& timing();
 
 // "1.5 MB", "45 KB", "512 bytes"; "" for a negative or non-numeric value.
 QString sizetext(double value, const QString& mask = QString());

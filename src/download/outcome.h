@@ -9,10 +9,12 @@
 // in the tray.
 namespace descargas {
 
-// "Saved setup.zip", "Not saved setup.zip: 404 Not Found" (the name as the
-// user may read it safely; the link itself when it names no file).
-QString outcometext(const QString& link, const failure& result);
+// "Saved setup.zip", "Not saved setup.zip: 404 Not Found": the file's name
+// (`name`, or the one the link gives) as the user may read it safely; the
+// link without its secrets (credentials, query, fragment) when it names no
+// file.
+QString outcometext(const QString& link, const failure& result, const QString& name = QString());
 
-void outcome(const QString& link, const failure& result);
+void outcome(const QString& link, const failure& result, const QString& name = QString());
 
 } // namespace descargas

@@ -1,5 +1,6 @@
 #include "download/reasons.h"
 
+#include "download/descargas.h"
 #include "platform/inert.h"
 #include "platform/resstrings.h"
 
@@ -52,22 +53,34 @@ int textid(reason why) {
         return 150;
     case reason::scheme:
         return 151;
+    case reason::noname:
+        return 156;
+    case reason::replaced:
+        return 157;
+    case reason::tooslow:
+        return 158;
     }
     return 142;
 }
 } // namespace
 
 QString reasontext(const failure& f) {
+    QString text;
     if (f.why == reason::status) {
         // The server's own words where it sent some (HTTP/2 sends none),
         // inert and short.
-        QString text = QString::number(f.status);
+        text = QString::number(f.status);
         const QString phrase = platform::inert(f.statustext.simplified(), 60);
         if (!phrase.isEmpty()) text += QLatin1Char(' ') + phrase;
-        return text;
+    } else if (const int id = textid(f.why)) {
+        text = platform::LoadResString(id);
     }
-    const int id = textid(f.why);
-    return id ? platform::LoadResString(id) : QString();
+    if (f.kept > 0)
+        text += QLatin1String(" (") +
+                platform::LoadResString(159).replace(QLatin1String("{size}"),
+                                                     sizetext(double(f.kept))) +
+                QLatin1Char(')');
+    return text;
 }
 
 reason fromclient(platform::Inet::Error error) {

@@ -34,16 +34,20 @@ enum class reason {
     notregular,
     endedprogram,
     scheme,
+    noname,   // the link names no file, nor does the server
+    replaced, // something else took the partial file's place
+    tooslow,
 };
 
 struct failure {
     reason why = reason::none;
     int status = 0;     // for reason::status: the status code
     QString statustext; // and the server's reason phrase, "" when it sent none
+    qint64 kept = 0;    // bytes kept in the partial file for another time
 };
 
 // The reason in the user's language: "404 Not Found", "certificate not
-// trusted", "disk full", ...; "" for reason::none.
+// trusted", "disk full (12.4 MB kept)", ...; "" for reason::none.
 QString reasontext(const failure& f);
 
 // The reason for a failure the HTTP client reports.

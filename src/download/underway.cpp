@@ -8,14 +8,11 @@
 namespace underway {
 
 namespace {
-// Runs that may end with the same link under way, its partial file not
-// growing, before it is given up.
-constexpr int mostruns = 3;
-
 struct record {
     QString link;
     int runs = 0;
     qint64 partsize = -1;
+    QString name;
 };
 
 // The record is replaced whole or removed, each in one step, so a kill at
@@ -23,18 +20,16 @@ struct record {
 // counts as no record.
 record readrecord() {
     const auto lines = platform::readlines(recordpath());
-    if (!lines || lines->size() != 3) return {};
+    if (!lines || lines->size() < 3 || lines->size() > 4) return {};
     bool runsok = false, sizeok = false;
-    record found{lines->at(0), lines->at(1).toInt(&runsok), lines->at(2).toLongLong(&sizeok)};
+    record found{lines->at(0), lines->at(1).toInt(&runsok), lines->at(2).toLongLong(&sizeok),
+                 lines->value(3)};
     if (!runsok || !sizeok) return {};
     return found;
 }
 
-// The runs in a row, ended by this link without its partial file growing.
-int runsbefore(const QString& link, qint64 partsize) {
-    const record last = readrecord();
-    const bool same = !last.link.isEmpty() && last.link == platform::oneline(link);
-    return same && partsize <= last.partsize ? last.runs : 0;
+bool about(const record& r, const QString& link) {
+    return !r.link.isEmpty() && r.link == platform::oneline(link);
 }
 } // namespace
 
@@ -42,17 +37,22 @@ QString recordpath() {
     return platform::appfile(QStringLiteral("transfer.ini"));
 }
 
-bool starts(const QString& link, qint64 partsize) {
-    const int runs = runsbefore(link, partsize);
-    if (runs >= mostruns) {
-        ended();
-        return false;
-    }
+int runsbefore(const QString& link, qint64 partsize) {
+    const record last = readrecord();
+    return about(last, link) && partsize <= last.partsize ? last.runs : 0;
+}
+
+QString recordedname(const QString& link) {
+    const record last = readrecord();
+    return about(last, link) ? last.name : QString();
+}
+
+void starts(const QString& link, const QString& name, int runs, qint64 partsize) {
     // Links may carry access tokens: only the owner may read the record.
-    platform::writelines(
-        recordpath(),
-        {platform::oneline(link), QString::number(runs + 1), QString::number(partsize)}, true);
-    return true;
+    platform::writelines(recordpath(),
+                         {platform::oneline(link), QString::number(runs + 1),
+                          QString::number(partsize), platform::oneline(name)},
+                         true);
 }
 
 void ended() {

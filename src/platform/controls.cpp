@@ -29,6 +29,18 @@ void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void WaitEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void Pause(int ms, const std::function<bool()>& giveup) {
+    QTimer alarm;
+    alarm.setSingleShot(true);
+    alarm.start(ms);
+    while (alarm.isActive() && !(giveup && giveup()))
+        WaitEvents();
+}
+
 Timer::Timer(int intervalms, bool enabled, QObject* parent) : QObject(parent) {
     timer.setInterval(intervalms);
     // Qt never re-delivers a timer while its own handler runs; the program's

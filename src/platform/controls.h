@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 
 namespace platform {
 
@@ -29,6 +30,11 @@ QColor vbcolor(int value);
 
 // Lets queued events run once (timer ticks, socket events, clicks).
 void DoEvents();
+// Lets events run once something has happened: a socket or a timer fired,
+// or the user did something. Never spins.
+void WaitEvents();
+// Lets events run for `ms`, or until `giveup` turns true.
+void Pause(int ms, const std::function<bool()>& giveup);
 
 // A timer with an Enabled switch: enabling a running timer keeps its
 // schedule; once switched off, no tick comes until it is switched on again.

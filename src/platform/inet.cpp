@@ -3,8 +3,6 @@
 #include "platform/curlloop.h"
 #include "platform/textfile.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkProxyFactory>
@@ -14,37 +12,17 @@
 namespace platform {
 
 namespace {
-// Our ring and curl's receive buffer: together they bound the memory a
-// transfer takes, whatever the size of the body. curl is asked to go on
-// once half the ring is free again.
-constexpr qsizetype ringsize = 1024 * 1024;
+// curl's receive buffer: the most of a body a connection holds, whatever
+// the size of the body (its pieces go on to the file at once).
 constexpr long curlbuffersize = 256 * 1024;
 // A header block beyond this fails the request (curl's own bound, 300 KB,
 // is a little higher; a single line is bounded by curl at 100 KB).
 constexpr qint64 maxheaderbytes = 256 * 1024;
-// How long one wait for network events lasts before the caller looks again.
-constexpr int pollms = 10;
 // Redirects followed before the request counts as failed.
 constexpr int maxredirects = 20;
 
 bool httpscheme(const QString& scheme) {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
-
-// One header's value among an answer's lines (status line first); the
-// values of repeated headers joined by ", "; empty when absent.
-QByteArray value(const QList<QByteArray>& lines, const QByteArray& name) {
-    QByteArray joined;
-    bool found = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon <= 0 || lines[i].left(colon).trimmed().compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (found) joined += ", ";
-        joined += lines[i].mid(colon + 1).trimmed();
-        found = true;
-    }
-    return joined;
 }
 
 bool sameorigin(const QUrl& a, const QUrl& b) {
@@ -128,7 +106,7 @@ struct Inet::Hop {
     int status = 0;
     qint64 headerbytes = 0;
     bool toolarge = false;
-    // The final answer's headers are complete: its body goes to the ring.
+    // The final answer's headers are complete: its body goes to onchunk.
     bool inbody = false;
     char errortext[CURL_ERROR_SIZE] = {};
 };
@@ -147,17 +125,16 @@ Inet::Inet(QObject* parent)
         redirectto.clear();
         drophop();
     });
-    // Restarted from the last body byte; a body that waits for room in our
-    // ring is not stalled.
+    // Armed again from the last body byte, rather than restarted with each.
     connect(stalltimer, &QTimer::timeout, this, [this] {
-        if (!hop) return;
+        if (!hop || finished) return;
+        // A body held while the caller decides is not stalled.
         const qint64 left = stalltimeoutms - sincebody.elapsed();
         if (paused || left > 0) return stalltimer->start(int(paused ? stalltimeoutms : left));
-        stalled = true;
+        finished = true;
         lasterror = Error::timedout;
         drophop();
     });
-    buffer.resize(ringsize);
 }
 
 Inet::~Inet() {
@@ -183,6 +160,7 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
     }
     asked = url;
     redirects = 0;
+    sinceexecute.start();
     if (!send(url)) {
         drophop();
         return false;
@@ -196,7 +174,6 @@ bool Inet::Execute(const QString& operation, const QString& requestheaders) {
 bool Inet::send(const QUrl& url) {
     hop = std::make_unique<Hop>();
     hop->url = url;
-    finished = false; // a redirect's transfer may have ended before this one
     CURL* easy = hop->easy = curl_easy_init();
     if (!easy) return false;
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
@@ -268,11 +245,18 @@ void Inet::trust(const QList<QSslCertificate>& extra) {
     curl_easy_cleanup(probe);
 }
 
+void Inet::settingsof(const Inet& other) {
+    authorities = other.authorities;
+    requesttimeoutms = other.requesttimeoutms;
+    stalltimeoutms = other.stalltimeoutms;
+}
+
 size_t Inet::onheader(char* data, size_t size, size_t count, void* inet) {
     auto* self = static_cast<Inet*>(inet);
     self->headerline(QByteArray::fromRawData(data, qsizetype(size * count)));
-    // A different count makes curl end the request.
-    return self->hop->toolarge ? 0 : size * count;
+    // A different count makes curl end the request (a refusal's body is of
+    // no use either).
+    return self->hop->toolarge || self->failed ? 0 : size * count;
 }
 
 void Inet::headerline(const QByteArray& line) {
@@ -304,14 +288,14 @@ void Inet::headerblock() {
     if (h.status < 200) return;
     const bool redirect =
         h.status == 301 || h.status == 302 || h.status == 303 || h.status == 307 || h.status == 308;
-    const QByteArray location = value(h.lines, "Location");
+    const QByteArray location = headervalue(h.lines, "Location");
+    if (h.status == 407 && h.viaproxy) return fail(Error::proxyrefused);
     if (redirect && !location.isEmpty()) {
         redirectto = h.url.resolved(QUrl::fromEncoded(location));
         hopurl = h.url;
         return;
     }
-    if (h.status == 407 && h.viaproxy) return fail(Error::proxyrefused);
-    headers = h.lines;
+    response = readanswer(h.lines);
     responded = true;
     h.inbody = true;
     requesttimer->stop();
@@ -320,29 +304,32 @@ void Inet::headerblock() {
 }
 
 size_t Inet::onbody(char* data, size_t size, size_t count, void* inet) {
-    const qsizetype taken = static_cast<Inet*>(inet)->takebody(data, qsizetype(size * count));
-    return taken < 0 ? CURL_WRITEFUNC_PAUSE : size_t(taken);
-}
-
-// Into the ring, or -1 when it has no room: curl then keeps the bytes, and
-// reads no more, until resume().
-qsizetype Inet::takebody(const char* data, qsizetype size) {
-    if (!hop->inbody) return size; // the body of a redirect or a refusal
-    if (buffer.size() - held < size) {
-        paused = true;
-        return -1;
+    const size_t bytes = size * count;
+    switch (static_cast<Inet*>(inet)->takebody(data, qsizetype(bytes))) {
+    case Take::taken:
+        return bytes;
+    case Take::hold:
+        return CURL_WRITEFUNC_PAUSE;
+    case Take::stop:
+        break;
     }
-    const qsizetype tail = (head + held) % buffer.size();
-    const qsizetype first = qMin(size, buffer.size() - tail);
-    std::memcpy(buffer.data() + tail, data, size_t(first));
-    std::memcpy(buffer.data(), data + first, size_t(size - first));
-    held += size;
-    sincebody.restart();
-    return size;
+    return 0; // a different count makes curl end the request
 }
 
-void Inet::resume() {
-    if (!paused || !hop || buffer.size() - held < buffer.size() / 2) return;
+// The body of a redirect or a refusal is dropped; the final answer's goes
+// on as it is.
+Inet::Take Inet::takebody(const char* data, qsizetype size) {
+    if (!hop->inbody || size == 0) return Take::taken;
+    if (firstbyte < 0) firstbyte = sinceexecute.elapsed();
+    sincebody.restart();
+    const Take take = onchunk ? onchunk(data, size) : Take::taken;
+    paused = take == Take::hold;
+    stopped = take == Take::stop;
+    return take;
+}
+
+void Inet::ReleaseBody() {
+    if (!paused || !hop) return;
     paused = false;
     sincebody.restart();
     curl_easy_pause(hop->easy, CURLPAUSE_CONT);
@@ -358,7 +345,6 @@ void Inet::fail(Error why) {
 // From the loop, outside curl's callbacks: curl is done with the hop.
 void Inet::ended(int result) {
     Hop& h = *hop;
-    finished = true;
     long connectcode = 0;
     curl_easy_getinfo(h.easy, CURLINFO_HTTP_CONNECTCODE, &connectcode);
     Error why = h.toolarge ? Error::headertoolarge
@@ -369,13 +355,16 @@ void Inet::ended(int result) {
     // for this (it is a receive error).
     if (result == CURLE_RECV_ERROR && std::strstr(h.errortext, "nghttp2"))
         why = responded ? Error::badanswer : Error::headertoolarge;
-    if (!redirectto.isEmpty() || failed) {
-        // A redirect is followed by the caller's next poll.
-    } else if (!responded) {
+    if (!redirectto.isEmpty() && !failed) {
+        follow();
+        return;
+    }
+    if (!failed && !responded) {
         fail(why == Error::none ? Error::badanswer : why);
-    } else {
-        // The body ended: complete, or early for this reason.
-        lasterror = why;
+    } else if (responded) {
+        // The body ended: complete, stopped by the caller, or early for this reason.
+        lasterror = stopped ? Error::none : why;
+        finished = true;
         stalltimer->stop();
     }
     drophop();
@@ -392,69 +381,29 @@ void Inet::drophop() {
     paused = false;
 }
 
-bool Inet::StillExecuting() {
-    if (responded || failed || (!hop && redirectto.isEmpty())) return false;
-    waitforevents(pollms);
-    if (!redirectto.isEmpty() && !failed) follow();
-    if (failed) drophop();
+bool Inet::StillExecuting() const {
     return !responded && !failed && (hop || !redirectto.isEmpty());
 }
 
-std::optional<QString> Inet::GetHeader() {
+std::optional<QString> Inet::GetHeader() const {
     if (!responded) return std::nullopt;
     QString block;
-    for (const QByteArray& line : std::as_const(headers))
+    for (const QByteArray& line : response.lines)
         block += QString::fromLatin1(line) + QLatin1String("\r\n");
     return block;
 }
 
-std::optional<QString> Inet::GetHeader(const QString& name) {
+std::optional<QString> Inet::GetHeader(const QString& name) const {
     if (!responded) return std::nullopt;
-    return QString::fromLatin1(value(headers, name.toLatin1()));
+    return QString::fromLatin1(headervalue(response.lines, name.toLatin1()));
 }
 
-std::optional<QByteArray> Inet::GetChunk(int size, const std::function<bool()>& giveup) {
-    if (!responded) return std::nullopt;
-    size = qMax(size, 0);
-    while (held < size) {
-        resume();
-        if (held >= size || bodyended()) break;
-        waitforevents(pollms);
-        if (!responded) return QByteArray(); // cancelled meanwhile
-        if (giveup && giveup()) break;
-    }
-    const qsizetype count = qMin<qsizetype>(size, held);
-    // The caller has let go of the last piece by now, as a rule: then its
-    // storage serves again, instead of a new one for every chunk.
-    piece.resize(count);
-    const qsizetype first = qMin(count, buffer.size() - head);
-    std::memcpy(piece.data(), buffer.constData() + head, size_t(first));
-    std::memcpy(piece.data() + first, buffer.constData(), size_t(count - first));
-    head = (head + count) % buffer.size();
-    held -= count;
-    resume();
-    return piece;
-}
-
-bool Inet::bodyended() const {
-    return finished || stalled || !hop;
+bool Inet::BodyEnded() const {
+    return !hop;
 }
 
 int Inet::alive() const {
     return loop->alive();
-}
-
-void Inet::waitforevents(int ms) {
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(ms);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-void Inet::Pause(int ms, const std::function<bool()>& giveup) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired() && !(giveup && giveup()))
-        waitforevents(int(qMin<qint64>(deadline.remainingTime(), 100)));
 }
 
 void Inet::Cancel() {
@@ -462,13 +411,14 @@ void Inet::Cancel() {
     stalltimer->stop();
     drophop();
     redirectto.clear();
-    headers.clear();
+    response = Answer();
     responded = false;
     failed = false;
     finished = false;
-    stalled = false;
+    stopped = false;
+    paused = false;
+    firstbyte = -1;
     lasterror = Error::none;
-    head = held = 0;
 }
 
 } // namespace platform

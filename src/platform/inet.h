@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/httpanswer.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -16,22 +18,24 @@ namespace platform {
 
 class CurlLoop;
 
-// The HTTP client of the built-in downloader: the URL and credentials
-// (members), then Execute, StillExecuting, GetHeader (the block or one
-// header), GetChunk and Cancel, the steps the downloader takes one by one
-// while it serves the event loop in between. Operations that can fail
-// answer std::nullopt or false.
+// The HTTP client of the built-in downloader, one connection: the URL and
+// credentials (members), then Execute, StillExecuting, GetHeader (the block
+// or one header, or the answer read once), the body piece by piece as it
+// arrives, and Cancel. Nothing here waits: the caller serves the event loop
+// (WaitEvents) and looks again, so a transfer costs CPU only when there is
+// something to do.
 //
-// The body is read through a bounded buffer, never held whole. A body that
-// ends early, whether the server closed the connection or no byte came for
-// `stalltimeoutms`, ends like a complete one: the bytes that did arrive, then
-// an empty chunk, so the caller can ask for the rest with a range.
+// Each piece of the body goes to `onchunk` straight from curl's buffer, never
+// held here. A body that ends early, whether the server closed the connection
+// or no byte came for `stalltimeoutms`, ends like a complete one: the bytes
+// that did arrive, then the end, so the caller can ask for the rest with a
+// range.
 //
 // Underneath is libcurl, driven from this thread's event loop. Whatever a
 // server sends, what it can make us hold is bounded: a header block beyond
-// 256 KiB fails the request, and the body waits in curl while our buffer is
-// full. A request given up is closed at once. The proxy is the one the
-// system names for each address (see proxyfor in inet.cpp).
+// 256 KiB fails the request, and curl's own buffer is 256 KiB. A request
+// given up is closed at once. The proxy is the one the system names for
+// each address (see useproxy in inet.cpp).
 class Inet : public QObject {
     Q_OBJECT
   public:
@@ -46,13 +50,12 @@ class Inet : public QObject {
     // this time ends the body. Tests shorten them.
     int requesttimeoutms = 60000;
     int stalltimeoutms = 60000;
-    // The downloader's first wait after an attempt that got no further; it
-    // doubles with each further one. Tests shorten it.
-    int retrywaitms = 1000;
 
     // Certificate authorities trusted besides the system's (tests: a private
     // TLS server on loopback).
     void trust(const QList<QSslCertificate>& authorities);
+    // Another connection to the same places: the same trust and time-outs.
+    void settingsof(const Inet& other);
 
     // Starts `operation` on URL with the extra header lines `requestheaders`
     // ("Name: value" joined by CR LF); false when it cannot be started (the
@@ -60,27 +63,31 @@ class Inet : public QObject {
     bool Execute(const QString& operation, const QString& requestheaders);
 
     // True until the response headers have arrived or the request failed.
-    // While it answers true it lets the event loop wait a little, so a
-    // caller polling it does not spin.
-    bool StillExecuting();
+    bool StillExecuting() const;
 
     // The response header block, status line first ("HTTP/1.1 206 Partial
     // Content"), lines joined by CR LF; nullopt when no response arrived.
-    std::optional<QString> GetHeader();
+    std::optional<QString> GetHeader() const;
     // One response header's value; "" when absent; nullopt when no response.
-    std::optional<QString> GetHeader(const QString& name);
+    std::optional<QString> GetHeader(const QString& name) const;
+    // The final answer's headers, read; status 0 when none arrived.
+    const Answer& answer() const { return response; }
 
-    // The next `size` bytes of the body, waiting (and serving the event loop)
-    // until they are there; fewer, down to none, only at the end of the body,
-    // or when `giveup` turns true during the wait (a user's cancel must not
-    // wait for a stalled server). nullopt when there is no response to read from.
-    std::optional<QByteArray> GetChunk(int size, const std::function<bool()>& giveup = {});
+    // Each piece of the body as it arrives, from inside curl: it may write
+    // the piece but not serve events, nor cancel. It is taken; or held, to
+    // come again after ReleaseBody (while the caller decides what to do with
+    // the answer); or it stops the request (the body then ends where it is,
+    // with no error).
+    enum class Take { taken, hold, stop };
+    std::function<Take(const char* data, qsizetype size)> onchunk;
+    void ReleaseBody();
+    // The body is over: whole, cut, stalled, stopped, or the request failed.
+    bool BodyEnded() const;
+    // Milliseconds from Execute to the first byte of the body; -1 before.
+    qint64 firstbytems() const { return firstbyte; }
 
     // Stops the request and releases its connection.
     void Cancel();
-
-    // Serves the event loop for `ms`, or until `giveup` turns true.
-    void Pause(int ms, const std::function<bool()>& giveup);
 
     // Why the last request failed, or why its body ended early; none while
     // all is well (a status such as 404 is an answer, not a failure).
@@ -99,10 +106,10 @@ class Inet : public QObject {
     };
     Error error() const { return lasterror; }
 
-    // For tests: requests alive now (0 or 1), and each request as it starts
-    // (redirects it follows are part of it).
+    // For tests: requests alive now (0 or 1).
     int alive() const;
   signals:
+    // Each request as it starts (redirects it follows are part of it).
     void requested(const QString& requestheaders);
 
   private:
@@ -114,10 +121,7 @@ class Inet : public QObject {
     void ended(int result);
     void headerline(const QByteArray& line);
     void headerblock();
-    qsizetype takebody(const char* data, qsizetype size);
-    void resume();
-    bool bodyended() const;
-    void waitforevents(int ms);
+    Take takebody(const char* data, qsizetype size);
     static size_t onheader(char* data, size_t size, size_t count, void* inet);
     static size_t onbody(char* data, size_t size, size_t count, void* inet);
 
@@ -131,21 +135,16 @@ class Inet : public QObject {
     int redirects = 0;
     QUrl redirectto; // a redirect answer arrived: where to ask next
     QUrl hopurl;     // and where that answer came from
-    // The final answer's header lines, status line first.
-    QList<QByteArray> headers;
+    Answer response;
     bool responded = false;
     bool failed = false;
-    bool finished = false; // the transfer ended, by curl's word
-    bool stalled = false;
-    bool paused = false; // curl holds the body while our buffer is full
+    bool finished = false; // the body ended, by curl's word or ours
+    bool stopped = false;  // onchunk wanted no more
+    bool paused = false;   // curl holds the body until ReleaseBody
+    QElapsedTimer sinceexecute;
     QElapsedTimer sincebody;
+    qint64 firstbyte = -1;
     Error lasterror = Error::none;
-    // Our own bounded buffer, a ring: filled by curl in large blocks, handed
-    // out in the caller's slices.
-    QByteArray buffer;
-    qsizetype head = 0;
-    qsizetype held = 0;
-    QByteArray piece; // the last chunk handed out
 };
 
 } // namespace platform

@@ -19,14 +19,14 @@
 namespace platform {
 
 namespace {
-// Written out whenever this much waits, so that writes stay few and large.
-constexpr qsizetype buffersize = 64 * 1024;
+// Written out whenever this much waits, so that writes stay few and large;
+// a piece at least half as large is written straight from where it is.
+constexpr qsizetype buffersize = 256 * 1024;
 // Bytes written before the disk is asked to start writing them out.
 constexpr qint64 writebackstep = 8 * 1024 * 1024;
-// An origin longer than this is no link of ours.
-constexpr qsizetype maxorigin = 64 * 1024;
+// An attribute longer than this is none of ours.
+constexpr qsizetype maxattribute = 64 * 1024;
 #ifndef Q_OS_WIN
-const char* const originname = "user.xdg.origin.url";
 
 QByteArray rawname(const QString& path) {
     return encodetext(path);
@@ -101,10 +101,10 @@ std::optional<QByteArray> RawFile::readat(qint64 offset, qint64 count) {
     return bytes;
 }
 
-bool RawFile::writeout(const char* data, qint64 count) {
+bool RawFile::writeout(qint64 offset, const char* data, qint64 count) {
     qint64 done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd, data + done, size_t(count - done), off_t(position + done));
+        const ssize_t n = ::pwrite(fd, data + done, size_t(count - done), off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             full = n < 0 && isdiskfull(errno);
@@ -112,8 +112,7 @@ bool RawFile::writeout(const char* data, qint64 count) {
         }
         done += n;
     }
-    position += count;
-    startwriteback(position - count, count);
+    startwriteback(offset, count);
     return true;
 }
 
@@ -148,19 +147,29 @@ bool RawFile::close() {
     return flushed && closed;
 }
 
-bool RawFile::setorigin(const QByteArray& url) {
-    return fd >= 0 && ::fsetxattr(fd, originname, url.constData(), size_t(url.size()), 0) == 0;
+bool RawFile::sameas(const QString& path) const {
+    struct stat mine {}, there {};
+    return fd >= 0 && ::fstat(fd, &mine) == 0 && ::lstat(rawname(path).constData(), &there) == 0 &&
+           S_ISREG(there.st_mode) && mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
 }
 
-std::optional<QByteArray> RawFile::origin() const {
+bool RawFile::setattribute(const char* name, const QByteArray& value) {
+    return fd >= 0 && ::fsetxattr(fd, name, value.constData(), size_t(value.size()), 0) == 0;
+}
+
+std::optional<QByteArray> RawFile::attribute(const char* name) const {
     if (fd < 0) return std::nullopt;
-    const ssize_t length = ::fgetxattr(fd, originname, nullptr, 0);
-    if (length < 0 || length > maxorigin) return std::nullopt;
+    const ssize_t length = ::fgetxattr(fd, name, nullptr, 0);
+    if (length < 0 || length > maxattribute) return std::nullopt;
     QByteArray value(length, Qt::Uninitialized);
-    const ssize_t got = ::fgetxattr(fd, originname, value.data(), size_t(length));
+    const ssize_t got = ::fgetxattr(fd, name, value.data(), size_t(length));
     if (got < 0) return std::nullopt;
     value.truncate(got);
     return value;
+}
+
+void RawFile::removeattribute(const char* name) {
+    if (fd >= 0) ::fremovexattr(fd, name);
 }
 
 bool renameover(const QString& from, const QString& to) {
@@ -224,12 +233,11 @@ std::optional<QByteArray> RawFile::readat(qint64 offset, qint64 count) {
     return bytes;
 }
 
-bool RawFile::writeout(const char* data, qint64 count) {
-    if (!file->seek(position) || file->write(data, count) != count || !file->flush()) {
+bool RawFile::writeout(qint64 offset, const char* data, qint64 count) {
+    if (!file->seek(offset) || file->write(data, count) != count || !file->flush()) {
         full = file->error() == QFileDevice::ResourceError;
         return false;
     }
-    position += count;
     return true;
 }
 
@@ -248,13 +256,19 @@ bool RawFile::close() {
     return flushed;
 }
 
-bool RawFile::setorigin(const QByteArray&) {
+bool RawFile::sameas(const QString& path) const {
+    return file && entryat(path) == Entry::file;
+}
+
+bool RawFile::setattribute(const char*, const QByteArray&) {
     return false;
 }
 
-std::optional<QByteArray> RawFile::origin() const {
+std::optional<QByteArray> RawFile::attribute(const char*) const {
     return std::nullopt;
 }
+
+void RawFile::removeattribute(const char*) {}
 
 bool renameover(const QString& from, const QString& to) {
     return MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
@@ -276,23 +290,27 @@ RawFile::Opened RawFile::reopen(const QString& path) {
     return open(path, false);
 }
 
-bool RawFile::seek(qint64 offset) {
-    if (!flush()) return false;
-    position = offset;
-    return true;
-}
-
-bool RawFile::write(const QByteArray& bytes) {
+bool RawFile::writeat(qint64 offset, const char* data, qint64 count) {
     if (!isopen()) return false;
-    buffer += bytes;
-    return buffer.size() < buffersize || flush();
+    if (count >= buffersize / 2) {
+        if (!flush() || !writeout(offset, data, count)) return false;
+        position = offset + count;
+        return true;
+    }
+    if (offset != position + buffer.size() || buffer.size() + count > buffersize) {
+        if (!flush()) return false;
+        position = offset;
+    }
+    buffer.append(data, count);
+    return true;
 }
 
 bool RawFile::flush() {
     if (!isopen()) return false;
     if (buffer.isEmpty()) return true;
-    if (!writeout(buffer.constData(), buffer.size())) return false;
-    // Emptied, not freed: growing it again chunk by chunk would copy it over and over.
+    if (!writeout(position, buffer.constData(), buffer.size())) return false;
+    position += buffer.size();
+    // Emptied, not freed: growing it again piece by piece would copy it over and over.
     buffer.resize(0);
     return true;
 }

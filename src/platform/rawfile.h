@@ -37,9 +37,9 @@ class RawFile {
     qint64 size() const;
     // `count` bytes at `offset`, fewer at the end of the file; nullopt on an error.
     std::optional<QByteArray> readat(qint64 offset, qint64 count);
-    // Writing goes on at `offset` (what is buffered is written first).
-    bool seek(qint64 offset);
-    bool write(const QByteArray& bytes);
+    // Bytes for `offset` on: gathered in a buffer of its own while they
+    // follow on from the last, written straight from `data` when large.
+    bool writeat(qint64 offset, const char* data, qint64 count);
     bool flush();
     // flush(), then the file's bytes to the disk itself.
     bool sync();
@@ -47,16 +47,20 @@ class RawFile {
     bool close();
     // The last failure was a full disk (or quota).
     bool diskfull() const { return full; }
+    // `path` names this very file still (a regular file, not a link to it):
+    // nobody put another entry in its place.
+    bool sameas(const QString& path) const;
 
-    // The extended attribute that names where the file came from
-    // (user.xdg.origin.url); where the file system has none, setting it
-    // fails and reading it gives nullopt.
-    bool setorigin(const QByteArray& url);
-    std::optional<QByteArray> origin() const;
+    // Extended attributes ("user.xdg.origin.url", where the file came from);
+    // where the file system keeps none, setting fails and reading gives
+    // nullopt.
+    bool setattribute(const char* name, const QByteArray& value);
+    std::optional<QByteArray> attribute(const char* name) const;
+    void removeattribute(const char* name);
 
   private:
     Opened open(const QString& path, bool fresh);
-    bool writeout(const char* data, qint64 count);
+    bool writeout(qint64 offset, const char* data, qint64 count);
     void startwriteback(qint64 offset, qint64 count);
 
     int fd = -1;

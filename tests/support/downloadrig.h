@@ -31,7 +31,7 @@ class DownloadRig {
         QDir(area.path()).mkdir("downloads");
         server.listen(served.path());
         // Waits between attempts that got nowhere: short, but still in order.
-        window->Inet1->retrywaitms = 1;
+        descargas::timing() = {.firstwaitms = 1};
         QObject::connect(&sampler, &QTimer::timeout, [this] {
             samples.append({int(server.heads().size()), window->Inet1->alive(), window->bajando,
                             window->descarga->title(), window->TimeLabel->text(),

@@ -12,6 +12,10 @@ namespace testsupport {
 Nginx::Nginx(const QString& folder) : root(QDir(folder).absolutePath()) {}
 
 Nginx::~Nginx() {
+    stop();
+}
+
+void Nginx::stop() {
     if (process.state() == QProcess::NotRunning) return;
     process.terminate();
     if (!process.waitForFinished(5000)) {
@@ -28,8 +32,8 @@ QString Nginx::httpsurl(const QString& name) const {
     return QStringLiteral("https://127.0.0.1:%1/%2").arg(tlsport).arg(name);
 }
 
-QByteArray Nginx::accesslog() const {
-    return readfile(prefix.filePath("access.log"));
+QByteArray Nginx::accesslog(bool plain) const {
+    return readfile(prefix.filePath(plain ? "plain.log" : "access.log"));
 }
 
 bool Nginx::start() {
@@ -47,9 +51,10 @@ bool Nginx::start() {
         problem = makecertificate(base, QStringLiteral("server"), QStringLiteral("IP:127.0.0.1"));
     if (!problem.isEmpty()) return false;
     // A port found free may be taken before nginx binds it: try a few.
+    const bool again = listening != 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        listening = freeport();
-        tlsport = tls ? freeport() : 0;
+        if (!again) listening = freeport();
+        if (!again) tlsport = tls ? freeport() : 0;
         const QString servers =
             tls ? QStringLiteral("  server { listen 127.0.0.1:%1; return 301 "
                                  "https://127.0.0.1:%2$request_uri; }\n"
@@ -60,9 +65,10 @@ bool Nginx::start() {
                       .arg(listening)
                       .arg(tlsport)
                       .arg(root, base)
-                : QStringLiteral("  server { listen 127.0.0.1:%1; root %2; }\n")
+                : QStringLiteral("  server { listen 127.0.0.1:%1; root %2;\n"
+                                 "    access_log %3/plain.log brief; %4 }\n")
                       .arg(listening)
-                      .arg(root);
+                      .arg(root, base, extra);
         const QString config =
             QStringLiteral(
                 "user %3; worker_processes 1; pid %1/nginx.pid; error_log %1/error.log;\n"

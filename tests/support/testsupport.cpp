@@ -68,13 +68,21 @@ bool ProgramFolder::exists(const QString& name) const {
     return QFile::exists(file(name));
 }
 
-SmallDisk::SmallDisk(const QString& folder, int kib) : where(QFile::encodeName(folder)) {
+SmallDisk::SmallDisk(const QString& folder, int kib, bool ext4) : where(QFile::encodeName(folder)) {
     if (folder.isEmpty()) return;
     static const bool isolated = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
                                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0700";
-    done = isolated &&
-           mount("quillharbor-test", where.constData(), "tmpfs", 0, options.constData()) == 0;
+    if (!isolated) return;
+    if (!ext4) {
+        const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0700";
+        done = mount("quillharbor-test", where.constData(), "tmpfs", 0, options.constData()) == 0;
+        return;
+    }
+    // mount(8) sets up the loop device; as a child it shares our namespace.
+    const QString file = image.filePath("disk.img");
+    done = QProcess::execute("mkfs.ext4", {"-q", "-F", "-b", "1024", file,
+                                           QString::number(kib)}) == 0 &&
+           QProcess::execute("mount", {"-o", "loop", file, folder}) == 0;
 }
 
 SmallDisk::~SmallDisk() {

@@ -44,11 +44,12 @@ class ProgramFolder {
 };
 
 // While it lives, a file system of `kib` KiB mounted on `folder`, seen by
-// this process only (a mount namespace of its own). It needs root: where
+// this process only (a mount namespace of its own): tmpfs, or ext4 with
+// 1 KiB blocks (little room for extended attributes). It needs root: where
 // that is not allowed, or `folder` is "", mounted() is false.
 class SmallDisk {
   public:
-    SmallDisk(const QString& folder, int kib);
+    SmallDisk(const QString& folder, int kib, bool ext4 = false);
     ~SmallDisk();
     bool mounted() const { return done; }
     // Writes into `file` on it until it is full.
@@ -56,6 +57,7 @@ class SmallDisk {
 
   private:
     QByteArray where;
+    QTemporaryDir image;
     bool done = false;
 };
 

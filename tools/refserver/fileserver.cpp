@@ -16,7 +16,6 @@ namespace {
 
 constexpr qint64 piecesize = 64 * 1024;
 constexpr qint64 queuedlimit = 256 * 1024;
-constexpr int dribblepausems = 2;
 
 QByteArray reason(int status) {
     switch (status) {
@@ -82,7 +81,7 @@ class Sender : public QObject {
             sent += piece.size();
             if (faults.dribble > 0 && sent < limit) {
                 waiting = true;
-                QTimer::singleShot(dribblepausems, this, [this] {
+                QTimer::singleShot(faults.pausems, this, [this] {
                     waiting = false;
                     pump();
                 });
@@ -264,6 +263,7 @@ void FileServer::respond(QTcpSocket* socket, const QByteArray& head, int index) 
     if (const qsizetype query = target.indexOf('?'); query >= 0) target.truncate(query);
     QString path = QUrl::fromPercentEncoding(target);
     if (path == QLatin1String("/")) path = QStringLiteral("/index.html");
+    if (!faults.servefile.isEmpty()) path = QLatin1Char('/') + faults.servefile;
     if (path.split(QLatin1Char('/')).contains(QStringLiteral(".."))) return refuse(404);
     auto file = std::make_unique<QFile>(root + path);
     // A new version of the file is put in place before this answer.
@@ -309,6 +309,11 @@ void FileServer::respond(QTcpSocket* socket, const QByteArray& head, int index) 
             "Content-Length: " + QByteArray::number(faults.announce >= 0 ? faults.announce : body) +
             "\r\n";
     headers += "Content-Type: application/octet-stream\r\n";
+    if (!faults.ignorerange) headers += "Accept-Ranges: bytes\r\n";
+    if (!faults.etag.isEmpty()) headers += "ETag: " + faults.etag + "\r\n";
+    if (!faults.lastmodified.isEmpty()) headers += "Last-Modified: " + faults.lastmodified + "\r\n";
+    if (!faults.disposition.isEmpty())
+        headers += "Content-Disposition: " + faults.disposition + "\r\n";
     answer(ranged ? 206 : 200, headers);
     new Sender(socket, std::move(file), from, body, faults);
 }

@@ -24,10 +24,15 @@ class FileServer : public QObject {
         qint64 stallafter = -1;   // after this many body bytes ...
         int stallms = 0;          // ... send nothing for this long
         qint64 extra = 0;         // bytes sent after the announced body
-        int dribble = 0;          // send the body in pieces of this many bytes
+        int dribble = 0;          // send the body in pieces of this many bytes,
+        int pausems = 2;          // this many milliseconds apart
         QByteArray replacewith;   // first the file is replaced by these bytes
         qint64 rangecap = -1;     // a range answer holds at most this many bytes
         bool hangup = false;      // close the connection without any answer
+        QByteArray etag;          // the file's version, as ETag and Last-Modified
+        QByteArray lastmodified;  // (If-Range is not honoured: ranges always are)
+        QByteArray disposition;   // a Content-Disposition header
+        QString servefile;        // this file, whatever the path asked for
     };
 
     explicit FileServer(QObject* parent = nullptr);
