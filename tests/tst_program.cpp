@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,6 +160,57 @@ class Program : public QObject {
                  "bytes=" + QByteArray::number(qMax<qint64>(partsize - 4096, 0)) + '-');
         QCOMPARE(QDir(downloads.path()).entryList(QDir::Files),
                  (QStringList{"big.bin", "next.bin"}));
+    }
+
+    // Killed while the body comes (over several connections, or one), then
+    // started again: every piece missing is asked for again, from where it
+    // stood, also when the server is away (its port refusing) for 40 s after
+    // the start; the file is saved whole, its partial file there all along.
+    void resumes_data() {
+        QTest::addColumn<bool>("spread");
+        QTest::newRow("several connections") << true;
+        QTest::newRow("server away for 40 s") << false;
+    }
+    void resumes() {
+        QFETCH(bool, spread);
+        const QByteArray big = put("big.bin", 8 * 1024 * 1024, 12);
+        // 2 MiB/s a connection, or 100000 bytes and no more.
+        fileserver->setfaults(spread ? FileServer::Faults{.dribble = 4096, .etag = "\"v\""}
+                                     : FileServer::Faults{.stallafter = 100000, .stallms = 600000});
+        startprogram();
+        server.send(fileserver->url("big.bin").toUtf8());
+        const QByteArray part = QFile::encodeName(downloads.filePath("big.bin.part"));
+        char pieces[256] = {};
+        QVERIFY(waitfor(
+            [&] {
+                if (!spread) return QFileInfo(part).size() >= 100000;
+                const ssize_t n = getxattr(part, "user.quillharbor.pieces", pieces, 255);
+                return n > 0 && QByteArray(pieces, n).contains(',');
+            },
+            30000));
+        program->signal(SIGKILL);
+        QVERIFY(program->waitforexit());
+        const quint16 port = fileserver->port();
+        const qsizetype before = fileserver->heads().size();
+        if (spread) {
+            fileserver->setfaults({.etag = "\"v\""});
+        } else {
+            fileserver = std::make_unique<FileServer>(); // nothing listens there now
+        }
+        QVERIFY(waitfor([&] { return server.connections() == 0; }, 10000));
+        program->process().start(program->folder() + "/quillharbor");
+        QVERIFY(program->process().waitForStarted());
+        QElapsedTimer away;
+        away.start();
+        bool kept = true;
+        QVERIFY(spread || waitfor([&] { return !(kept &= QFile::exists(part)) || away.elapsed() > 40000; }, 60000));
+        if (!spread) QVERIFY(fileserver->listen(served.path(), port));
+        QVERIFY(waitfor([&] { return saved("big.bin") == big || !(kept &= QFile::exists(part) || QFile::exists(downloads.filePath("big.bin"))); }, 120000));
+        QVERIFY2(kept, program->read("log.txt") + fileserver->heads().join("|"));
+        QCOMPARE(saved("big.bin"), big);
+        // Nothing asked for twice from the start.
+        for (const QByteArray& head : fileserver->heads().mid(spread ? before : 0))
+            QVERIFY2(!head.contains("Range: bytes=0-"), head);
     }
 
     // A link under way when the program ended three runs in a row (killed,

@@ -11,13 +11,14 @@ void quillharbor::Form_Unload() {
     if (unloading) return;
     unloading = true;
 
-    // Settings and spool first, before anything is stopped. The spool
-    // includes the link being fetched, first, so the next start fetches it
-    // again. A file that cannot be written does not stop the rest.
+    // A transfer cut short by closing did not end the program by itself:
+    // said first, so a kill during the slower writes below does not count.
+    underway::ended();
+    // Settings and spool, before anything is stopped. The spool includes the
+    // link being fetched, first, so the next start fetches it again. A file
+    // that cannot be written does not stop the rest.
     principal::writevars();
     principal::spoolfile().write();
-    // A transfer cut short by closing did not end the program by itself.
-    underway::ended();
     const int entries = spoollist->ListCount();
     for (int i = 0; i < entries; ++i)
         spoollist->RemoveItem(0);

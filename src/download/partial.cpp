@@ -40,7 +40,7 @@ bool belongs(const transfer& t) {
 }
 
 // The pieces a partial file still misses: those it records, in order and
-// apart, within its size; all from its end on when it records none.
+// apart; all from its end on when it records none.
 bool readpieces(transfer& t, qint64 size) {
     t.pieces.clear();
     const std::optional<QByteArray> recorded = t.file.attribute(piecesname);
@@ -54,8 +54,9 @@ bool readpieces(transfer& t, qint64 size) {
         bool posok = false, endok = true;
         const qint64 pos = ends.value(0).toLongLong(&posok);
         const qint64 end = ends.value(1).isEmpty() ? -1 : ends.value(1).toLongLong(&endok);
+        // Bytes before a piece, up to the last one's end, are in place: on disk.
         if (ends.size() != 2 || !posok || !endok || pos < last || (end >= 0 && end < pos) ||
-            pos > size || (!t.pieces.empty() && t.pieces.back().end < 0))
+            (pos > last && pos > size) || (!t.pieces.empty() && t.pieces.back().end < 0))
             return false;
         t.pieces.push_back({pos, end});
         last = end;
