@@ -17,8 +17,8 @@ namespace {
 const QString dap = QStringLiteral("/opt/Download Accelerator/dap.exe");
 const QString grexe = QStringLiteral("/opt/Get Right/getright.exe");
 
-void installda(const SystemFolders& system, const QString& location = dap) {
-    system.setsystemvalue("SpeedBit", "Download Accelerator", "EXELOCATION", location);
+void installda(const SystemFolders& system) {
+    system.setsystemvalue("SpeedBit", "Download Accelerator", "EXELOCATION", dap);
 }
 void installgr(const SystemFolders& system) {
     system.setsystemvalue("Headlight", "GetRight", "InstallDir", "/opt/Get Right");
@@ -65,7 +65,7 @@ class SystemSettings : public QObject {
         QFETCH(QString, offered);
         QFETCH(QStringList, found);
         SystemFolders system;
-        installda(system, da ? dap : QString()); // an empty location is no installation
+        if (da) installda(system);
         if (gr) installgr(system);
         // The organisation-wide file does not stand in for the application's.
         QSettings(QFileInfo(system.systemfile("SpeedBit", "x")).path() + ".conf",
