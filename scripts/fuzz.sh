@@ -23,7 +23,7 @@ export ASAN_OPTIONS=detect_leaks=1
 export LSAN_OPTIONS=suppressions=$top/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(vars spool message texts length)
+[ ${#targets[@]} -gt 0 ] || targets=(vars spool message texts length answer)
 mkdir -p "$build/crashes"
 for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$target"

@@ -266,6 +266,7 @@ void oneattempt(transfer& t) {
     piece* first = nullptr;
     for (piece& p : t.pieces)
         if (p.left() != 0 && !first) first = &p;
+    if (!first) return stop(t, reason::badanswer);
     connection& c = startconnection(t, *first, true);
     while (c.inet->StillExecuting()) {
         platform::WaitEvents();
@@ -402,7 +403,8 @@ void finish(transfer& t) {
         return;
     }
     if (t.why.why == reason::none) t.why = because(reason::network);
-    if (t.why.why == reason::cancelled || !t.file.isopen()) return discardpart(t);
+    if (t.why.why == reason::cancelled || t.why.why == reason::changed || !t.file.isopen())
+        return discardpart(t);
     // What took its place is none of ours: left alone.
     if (t.why.why == reason::replaced) {
         t.file.close();

@@ -41,9 +41,11 @@ int retryseconds(QByteArrayView value) {
     if (value.isEmpty()) return -1;
     const qint64 seconds = decimal(value);
     if (seconds >= 0) return int(qMin<qint64>(seconds, 24 * 3600));
+    // "Wed, 21 Oct 2015 07:28:00 GMT"
+    const QString date = QString::fromLatin1(value.trimmed());
+    if (!date.endsWith(QLatin1String(" GMT"))) return -1;
     const QDateTime when =
-        QLocale::c().toDateTime(QString::fromLatin1(value.trimmed()).chopped(4),
-                                QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+        QLocale::c().toDateTime(date.chopped(4), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
     if (!when.isValid()) return -1;
     QDateTime utc = when;
     utc.setTimeSpec(Qt::UTC);
