@@ -93,13 +93,15 @@ Outcome fetch(platform::Inet& inet, const QString& url) {
     return outcome;
 }
 
-// The proxy variables of this process, set for as long as it lives; all of
-// them are cleared again after, so no other test sees a proxy.
+// Variables "NAME=VALUE" (space-separated, "PROXY" standing for `proxy`),
+// set for as long as this lives; every proxy variable is cleared after, so
+// no other test sees a proxy.
 class ProxyVariables {
   public:
-    explicit ProxyVariables(const QList<std::pair<const char*, QString>>& values) {
-        for (const auto& [name, value] : values)
-            if (!value.isEmpty()) qputenv(name, value.toUtf8());
+    ProxyVariables(const QString& assignments, const QString& proxy) {
+        for (const QString& one : assignments.split(' ', Qt::SkipEmptyParts))
+            qputenv(one.section('=', 0, 0).toLatin1().constData(),
+                    one.section('=', 1).replace("PROXY", proxy).toUtf8());
     }
     ~ProxyVariables() {
         for (const char* name :
@@ -108,37 +110,28 @@ class ProxyVariables {
     }
 };
 
-enum class Tls { none, trusted, unknown, othername, expired };
+enum class Tls { none, trusted, unknown, othername };
 enum class Proxy { none, asks, stopped };
 
 struct Failure {
     Script script; // none: nothing listens
+    Error error = Error::none;
     Tls tls = Tls::none;
     Proxy proxy = Proxy::none;
-    Error error = Error::none;
     int timeoutms = 60000; // the request timer
 };
 
 struct Flood {
     Script script;
+    Error error = Error::none;
     bool http2 = false;      // over TLS, ALPN h2
     bool redirected = false; // reached through a redirect from http://
-    Error error = Error::none;
-    bool answered = false; // the header block was whole; the body is the flood
-};
-
-struct ProxyRow {
-    QList<std::pair<const char*, QString>> variables; // "PROXY" stands for the proxy's URL
-    bool credentials = false;                         // the proxy asks, and the URL carries them
-    bool https = false;                               // a TLS server: through a tunnel
-    bool stopped = false;                             // nothing listens where the proxy was
-    QByteArray request;                               // what the proxy's log shows; "" for nothing
+    bool answered = false;   // the header block was whole; the body is the flood
 };
 
 } // namespace
 Q_DECLARE_METATYPE(Failure)
 Q_DECLARE_METATYPE(Flood)
-Q_DECLARE_METATYPE(ProxyRow)
 
 class tst_inet : public QObject {
     Q_OBJECT
@@ -148,34 +141,24 @@ class tst_inet : public QObject {
     // attempt fails with its reason, and the server sees the connection end.
     void floods_data() {
         QTest::addColumn<Flood>("f");
-        const QByteArray a(64 * 1024, 'a');
+        using enum Error;
+        const auto endless = &ScriptedServer::endless;
+        const QByteArray a(64 * 1024, 'a'), ones(a.size(), '1'), ok = "HTTP/1.1 200 OK\r\n";
+        const QByteArray chunked =
+            ok + "Content-Length: 5000\r\nTransfer-Encoding: chunked\r\n\r\n";
         // The same server with an end: it does speak HTTP/2.
         QTest::newRow("HTTP/2 header block over 3 CONTINUATION frames")
             << Flood{.script = http2(3), .http2 = true, .answered = true};
         QTest::newRow("HTTP/2 CONTINUATION frames after a redirect") << Flood{
-            .script = http2(-1), .http2 = true, .redirected = true, .error = Error::headertoolarge};
-        QTest::newRow("HTTP/2 CONTINUATION frames")
-            << Flood{.script = http2(-1), .http2 = true, .error = Error::headertoolarge};
-        QTest::newRow("endless header line")
-            << Flood{.script = ScriptedServer::endless("HTTP/1.1 200 OK\r\nX-A: ", a),
-                     .error = Error::headertoolarge};
+            .script = http2(-1), .error = headertoolarge, .http2 = true, .redirected = true};
+        QTest::newRow("endless header line") << Flood{endless(ok + "X-A: ", a), headertoolarge};
         QTest::newRow("endless header lines")
-            << Flood{.script = ScriptedServer::endless(
-                         "HTTP/1.1 200 OK\r\n",
-                         QByteArray("X-A: aaaaaaaaaaaaaaaaaaaaaaaaa\r\n").repeated(2048)),
-                     .error = Error::headertoolarge};
-        QTest::newRow("endless status line") << Flood{
-            .script = ScriptedServer::endless("HTTP/1.1 200 ", a), .error = Error::headertoolarge};
-        const QByteArray chunked =
-            "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nTransfer-Encoding: chunked\r\n\r\n";
+            << Flood{endless(ok, QByteArray("X-A: aaaaaaaaaaaaaaaaaaaaaaaaa\r\n").repeated(2048)),
+                     headertoolarge};
         QTest::newRow("endless chunk-size line")
-            << Flood{.script = ScriptedServer::endless(chunked, QByteArray(64 * 1024, '1')),
-                     .error = Error::other,
-                     .answered = true};
+            << Flood{.script = endless(chunked, ones), .error = other, .answered = true};
         QTest::newRow("endless chunk extension")
-            << Flood{.script = ScriptedServer::endless(chunked + "5;", a),
-                     .error = Error::timedout,
-                     .answered = true};
+            << Flood{.script = endless(chunked + "5;", a), .error = timedout, .answered = true};
     }
     void floods() {
         QFETCH(Flood, f);
@@ -214,54 +197,44 @@ class tst_inet : public QObject {
     // Each way a request fails, with the reason the client gives.
     void failures_data() {
         QTest::addColumn<Failure>("f");
+        using enum Error;
         const Script fine = ScriptedServer::once(whole());
-        QTest::newRow("nothing listens") << Failure{.error = Error::cannotconnect};
-        QTest::newRow("unknown authority")
-            << Failure{.script = fine, .tls = Tls::unknown, .error = Error::certificate};
-        QTest::newRow("certificate for another name")
-            << Failure{.script = fine, .tls = Tls::othername, .error = Error::certificate};
-        QTest::newRow("expired certificate")
-            << Failure{.script = fine, .tls = Tls::expired, .error = Error::certificate};
-        QTest::newRow("proxy asks for credentials (407)")
-            << Failure{.script = fine, .proxy = Proxy::asks, .error = Error::proxyrefused};
-        QTest::newRow("proxy asks for credentials before a tunnel (407)")
-            << Failure{fine, Tls::trusted, Proxy::asks, Error::proxyrefused, 60000};
+        const auto redirectto = [](const QString& to) {
+            return ScriptedServer::once(redirect(to));
+        };
+        QTest::newRow("nothing listens") << Failure{{}, cannotconnect};
+        QTest::newRow("unknown authority") << Failure{fine, certificate, Tls::unknown};
+        QTest::newRow("certificate for another name") << Failure{fine, certificate, Tls::othername};
+        QTest::newRow("proxy asks (407)") << Failure{fine, proxyrefused, Tls::none, Proxy::asks};
+        QTest::newRow("proxy asks before a tunnel (407)")
+            << Failure{fine, proxyrefused, Tls::trusted, Proxy::asks};
         QTest::newRow("proxy stopped")
-            << Failure{.script = fine, .proxy = Proxy::stopped, .error = Error::proxyunreachable};
-        QTest::newRow("no answer in time") << Failure{
-            .script = ScriptedServer::silent(), .error = Error::timedout, .timeoutms = 500};
-        QTest::newRow("not HTTP") << Failure{.script = ScriptedServer::once("hello\r\n\r\n"),
-                                             .error = Error::badanswer};
+            << Failure{fine, proxyunreachable, Tls::none, Proxy::stopped};
+        QTest::newRow("no answer in time")
+            << Failure{.script = ScriptedServer::silent(), .error = timedout, .timeoutms = 500};
+        QTest::newRow("not HTTP") << Failure{ScriptedServer::once("hello\r\n\r\n"), badanswer};
         QTest::newRow("redirect from https to http")
-            << Failure{.script = ScriptedServer::once(redirect("http://127.0.0.1:1/f.bin")),
-                       .tls = Tls::trusted,
-                       .error = Error::redirects};
-        QTest::newRow("redirect to ftp")
-            << Failure{.script = ScriptedServer::once(redirect("ftp://127.0.0.1/f.bin")),
-                       .error = Error::redirects};
-        QTest::newRow("21 redirects") << Failure{.script = chain(21), .error = Error::redirects};
-        QTest::newRow("20 redirects") << Failure{.script = chain(20)};
+            << Failure{redirectto("http://127.0.0.1:1/f.bin"), redirects, Tls::trusted};
+        QTest::newRow("redirect to ftp") << Failure{redirectto("ftp://127.0.0.1/f.bin"), redirects};
+        QTest::newRow("21 redirects") << Failure{chain(21), redirects};
+        QTest::newRow("20 redirects") << Failure{chain(20)};
     }
     void failures() {
         QFETCH(Failure, f);
         QTemporaryDir keys;
         const QString altname = f.tls == Tls::othername ? "DNS:other.invalid" : "IP:127.0.0.1";
         if (f.tls != Tls::none)
-            QCOMPARE(makecertificate(keys.path(), "server", altname, f.tls == Tls::expired),
-                     QString());
+            QCOMPARE(makecertificate(keys.path(), "server", altname), QString());
         ScriptedServer server(f.script);
         if (f.tls != Tls::none) server.usetls(keys.path(), "server", {"http/1.1"});
-        QString url = QStringLiteral("http://127.0.0.1:%1/r/0").arg(freeport());
-        if (f.script) {
-            QVERIFY(server.listen());
-            url = server.url("r/0");
-        }
+        if (f.script) QVERIFY(server.listen());
+        const QString url = f.script ? server.url("r/0")
+                                     : QStringLiteral("http://127.0.0.1:%1/r/0").arg(freeport());
         TinyProxy proxy("alice", "s3cret");
         if (f.proxy != Proxy::none) QVERIFY2(proxy.start(), qPrintable(proxy.error()));
         if (f.proxy == Proxy::stopped) proxy.stop();
         const ProxyVariables variables(
-            {{"http_proxy", f.proxy != Proxy::none ? proxy.url() : QString()},
-             {"https_proxy", f.proxy != Proxy::none ? proxy.url() : QString()}});
+            f.proxy == Proxy::none ? "" : "http_proxy=PROXY https_proxy=PROXY", proxy.url());
         platform::Inet inet;
         if (f.tls != Tls::unknown && f.tls != Tls::none)
             inet.trust(QSslCertificate::fromPath(keys.filePath("server.pem")));
@@ -273,71 +246,51 @@ class tst_inet : public QObject {
     }
 
     // The downloader goes through the proxy the system names, unless the
-    // address is one to reach directly.
+    // address is one to reach directly; the login connection never does.
     void proxy_data() {
-        QTest::addColumn<ProxyRow>("p");
+        QTest::addColumn<QString>("variables");  // see ProxyVariables
+        QTest::addColumn<bool>("credentials");   // the proxy asks, and its URL carries them
+        QTest::addColumn<QByteArray>("request"); // what the proxy's log shows; "" for nothing
         const QByteArray get = "GET http://127.0.0.1:PORT/f.bin HTTP/1.1";
-        QTest::newRow("http_proxy")
-            << ProxyRow{.variables = {{"http_proxy", "PROXY"}}, .request = get};
-        QTest::newRow("HTTP_PROXY")
-            << ProxyRow{.variables = {{"HTTP_PROXY", "PROXY"}}, .request = get};
-        QTest::newRow("no_proxy") << ProxyRow{
-            .variables = {{"http_proxy", "PROXY"}, {"no_proxy", "localhost,127.0.0.1"}}};
-        QTest::newRow("NO_PROXY") << ProxyRow{
-            .variables = {{"HTTP_PROXY", "PROXY"}, {"NO_PROXY", "127.0.0.1"}}};
-        QTest::newRow("credentials in the proxy's URL") << ProxyRow{
-            .variables = {{"http_proxy", "PROXY"}}, .credentials = true, .request = get};
+        QTest::newRow("HTTP_PROXY") << "HTTP_PROXY=PROXY" << false << get;
+        QTest::newRow("no_proxy") << "http_proxy=PROXY no_proxy=localhost,127.0.0.1" << false
+                                  << QByteArray();
+        QTest::newRow("NO_PROXY") << "HTTP_PROXY=PROXY NO_PROXY=127.0.0.1" << false << QByteArray();
+        QTest::newRow("credentials in http_proxy's URL") << "http_proxy=PROXY" << true << get;
         QTest::newRow("https_proxy: a tunnel")
-            << ProxyRow{.variables = {{"https_proxy", "PROXY"}},
-                        .https = true,
-                        .request = "CONNECT 127.0.0.1:PORT HTTP/1.1"};
-        QTest::newRow("stopped proxy")
-            << ProxyRow{.variables = {{"http_proxy", "PROXY"}}, .stopped = true};
+            << "https_proxy=PROXY" << false << QByteArray("CONNECT 127.0.0.1:PORT HTTP/1.1");
     }
     void proxy() {
-        QFETCH(ProxyRow, p);
+        QFETCH(QString, variables);
+        QFETCH(bool, credentials);
+        QFETCH(QByteArray, request);
+        const bool https = request.startsWith("CONNECT");
         DownloadRig rig;
         const QByteArray bytes = rig.put("f.bin", 20000);
         QTemporaryDir keys;
         ScriptedServer secure(ScriptedServer::once(answer(
             "200 OK", "Content-Length: " + QByteArray::number(bytes.size()) + "\r\n", bytes)));
-        if (p.https) {
+        if (https) {
             QCOMPARE(makecertificate(keys.path(), "server", "IP:127.0.0.1"), QString());
             secure.usetls(keys.path(), "server", {"http/1.1"});
             QVERIFY(secure.listen());
             rig.window->Inet1->trust(QSslCertificate::fromPath(keys.filePath("server.pem")));
         }
-        TinyProxy proxy(p.credentials ? "alice" : "", "s3cret");
+        TinyProxy proxy(credentials ? "alice" : "", "s3cret");
         QVERIFY2(proxy.start(), qPrintable(proxy.error()));
-        if (p.stopped) proxy.stop();
-        for (auto& [name, value] : p.variables)
-            value.replace("PROXY", proxy.url(p.credentials));
-        const ProxyVariables variables(p.variables);
-        rig.download(p.https ? secure.url("f.bin") : rig.server.url("f.bin"));
-        const quint16 port = p.https ? secure.port() : rig.server.port();
-        p.request.replace("PORT", QByteArray::number(port));
-        QCOMPARE(proxy.requests(),
-                 p.request.isEmpty() ? QByteArrayList() : QByteArrayList{p.request});
-        QCOMPARE(rig.savedbytes("f.bin"), p.stopped ? QByteArray() : bytes);
-        QCOMPARE(rig.server.heads().size() + secure.requests().size(), p.stopped ? 0 : 1);
-    }
-
-    // The login connection to the service never takes the downloader's proxy.
-    void loginstaysdirect() {
-        TinyProxy proxy;
-        QVERIFY2(proxy.start(), qPrintable(proxy.error()));
-        const ProxyVariables variables({{"http_proxy", proxy.url()},
-                                        {"HTTPS_PROXY", proxy.url()},
-                                        {"HTTP_PROXY", proxy.url()}});
+        const ProxyVariables set(variables, proxy.url(credentials));
+        rig.download(https ? secure.url("f.bin") : rig.server.url("f.bin"));
         QTcpServer service;
         QVERIFY(service.listen(QHostAddress::LocalHost));
-        platform::Winsock socket;
-        socket.RemoteHost = "127.0.0.1";
-        socket.RemotePort = service.serverPort();
-        QVERIFY(socket.Connect());
-        QVERIFY(waitfor([&] { return socket.State() == platform::Winsock::sckConnected; }));
-        QVERIFY(service.hasPendingConnections());
-        QCOMPARE(proxy.requests(), QByteArrayList());
+        platform::Winsock login;
+        login.RemoteHost = "127.0.0.1";
+        login.RemotePort = service.serverPort();
+        QVERIFY(login.Connect());
+        QVERIFY(waitfor([&] { return login.State() == platform::Winsock::sckConnected; }));
+        request.replace("PORT", QByteArray::number(https ? secure.port() : rig.server.port()));
+        QCOMPARE(proxy.requests(), request.isEmpty() ? QByteArrayList() : QByteArrayList{request});
+        QCOMPARE(rig.savedbytes("f.bin"), bytes);
+        QCOMPARE(rig.server.heads().size() + secure.requests().size(), 1);
     }
 
     // Answers the downloader must not keep, on the first attempt too, and
@@ -345,24 +298,16 @@ class tst_inet : public QObject {
     void answers_data() {
         QTest::addColumn<QByteArray>("headers"); // beside the status line
         QTest::addColumn<bool>("saved");
-        QTest::newRow("206 from byte 1000, total unknown")
-            << QByteArray("206 Partial Content\r\nContent-Range: bytes 1000-5119/*\r\n"
-                          "Content-Length: 4120\r\n")
-            << false;
-        QTest::newRow("206 from byte 1000 of 5120")
-            << QByteArray("206 Partial Content\r\nContent-Range: bytes 1000-5119/5120\r\n"
-                          "Content-Length: 4120\r\n")
-            << false;
-        QTest::newRow("206 from byte 0, total unknown")
-            << QByteArray("206 Partial Content\r\nContent-Range: bytes 0-5119/*\r\n"
-                          "Content-Length: 5120\r\n")
-            << true;
-        QTest::newRow("the same Content-Length twice")
-            << QByteArray("200 OK\r\nContent-Length: 5120\r\nContent-Length: 5120\r\n") << true;
-        QTest::newRow("one Content-Length listing the length twice")
-            << QByteArray("200 OK\r\nContent-Length: 5120, 5120\r\n") << true;
-        QTest::newRow("two different Content-Length values")
-            << QByteArray("200 OK\r\nContent-Length: 5120\r\nContent-Length: 5000\r\n") << false;
+        const auto partial = [](int from) { // to the end, total unknown
+            return "206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) +
+                   "-5119/*\r\nContent-Length: " + QByteArray::number(5120 - from) + "\r\n";
+        };
+        const QByteArray plain = "200 OK\r\nContent-Length: 5120\r\n";
+        QTest::newRow("206 from byte 1000, total unknown") << partial(1000) << false;
+        QTest::newRow("206 from byte 0, total unknown") << partial(0) << true;
+        QTest::newRow("the same Content-Length twice") << plain + plain.mid(8) << true;
+        QTest::newRow("two different Content-Length values") << plain + "Content-Length: 5000\r\n"
+                                                             << false;
     }
     void answers() {
         QFETCH(QByteArray, headers);
