@@ -1,14 +1,11 @@
-// Start-up on a real window: captions in both languages, starting states,
-// the keyboard; the settings and spool files read at start and written
-// since, on any disk; and closing.
+// Start-up on a real window in both languages, starting states, the keyboard; the settings
+// and spool files read at start and written since, on any disk; and closing.
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "app/statefiles.h"
 #include "log/logfunctions.h"
 #include "platform/autostart.h"
-#include "platform/paths.h"
 #include "platform/resstrings.h"
-#include "platform/shell.h"
 #include "platform/textfile.h"
 #include "platform/winsock.h"
 #include "queue/comandospool.h"
@@ -24,28 +21,33 @@
 #include <unistd.h>
 
 using namespace testsupport;
-using platform::LoadResString;
+using namespace Qt::StringLiterals;
 
 namespace {
-// What the window took from the stored state, in one line; FOLDER stands
-// for `folder`.
-QString applied(const quillharbor& form, const QString& folder) {
+// What the window took from the stored state, beside a first start's;
+// FOLDER stands for `folder`.
+QString applied(const quillharbor& form, const QString& folder, bool hint = true) {
     QString where = QDir::fromNativeSeparators(form.downloaddir->Path());
     if (where == folder) where = "FOLDER";
-    if (where == QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
-        where = "downloads";
     if (where == QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
         where = "documents";
-    QStringList parts{"user '" + form.usuario->text() + "'", "pass '" + form.password->text() + "'",
-                      QString("external1 %1, autostart %2, umsg %3")
-                          .arg(form.Check1->Value())
-                          .arg(form.Check2->Value())
-                          .arg(principal::umsgflag),
-                      where, "spool '" + form.spoollist->items().join('|') + "'"};
-    if (createuser::instance()) parts << "hint";
-    if (form.windowState() & Qt::WindowMinimized) parts << "minimised";
-    if (principal::connstate != 0) parts << "connecting";
-    return parts.join(", ");
+    const QString user = form.usuario->text(), pass = form.password->text();
+    const QStringList spool = form.spoollist->items();
+    const std::pair<bool, QString> parts[] = {
+        {!user.isEmpty(), "user '" + user + "'"},
+        {!pass.isEmpty(), "pass '" + pass + "'"},
+        {form.Check1->Value() != 0, "external1"},
+        {form.Check2->Value() != 0, "autostart"},
+        {principal::umsgflag != 0, "umsg"},
+        {where != QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), where},
+        {!spool.isEmpty(), "spool '" + spool.join('|') + "'"},
+        {hint && createuser::instance(), "hint"},
+        {form.windowState().testFlag(Qt::WindowMinimized), "minimised"},
+        {principal::connstate != 0, "connecting"}};
+    QStringList shown;
+    for (const auto& [when, part] : parts)
+        if (when) shown << part;
+    return shown.join(", ");
 }
 
 ino_t inode(const QString& path) {
@@ -74,62 +76,25 @@ class Startup : public QObject {
         folder.write("vars.ini", "umsg=0\r\n"); // the create-user hint shows
         auto form = freshwindow();
         principal::Main();
-
-        for (int id : {123, 129}) // in the table, shown by no window
-            QVERIFY(!LoadResString(id).isEmpty());
-        QVERIFY(LoadResString(100).isEmpty() && LoadResString(99999).isEmpty());
+        QVERIFY(form->isVisible());
         noticewindow* hint = createuser::instance();
         QVERIFY(hint && hint->isVisible() && !hint->isModal());
-        QCOMPARE(hint->windowTitle(), spanish ? "Crea tu usuario" : "Create user");
-        QVERIFY(hint->msg->text().contains(spanish ? QUrl(platform::website()).host() + '.'
-                                                   : " at " + platform::website() + " website"));
-        QCOMPARE(form->windowTitle(), "Quillharbor 0.9.9");
-        QVERIFY(form->isVisible());
-        QCOMPARE(form->size(), QSize(583, 404));
-        // English, Spanish; the last ones are the same in both.
-        const std::tuple<QString, const char*, const char*> captions[] = {
-            {form->conectar->text(), "Connect", "Conectar"},
-            {form->desconectar->text(), "Disconect", "Desconectar"},
-            {form->Label1->text(), "User : ", "Usuario : "},
-            {form->Label2->text(), "Password : ", "Contraseña : "},
-            {form->msgs->title(), "Alerts Window", "Ventana de Alertas"},
-            {form->usuario->toolTip(), "Write here your UserName", "Escriba Aqui su Usuario"},
-            {form->password->toolTip(), "Write here your Password", "Escriba Aqui su Contraseña"},
-            {form->descarga->title(), "Current Download", "Descarga Actual"},
-            {form->ddirframe->title(), "Save Downloads Dir ", "Guardar Descargas En"},
-            {form->spoolframe->title(), "Download Spool", "Descargas Pendientes"},
-            {form->opcion1->text(), "Use external download manager",
-             "Usar gestor de descargas externo"},
-            {form->options->title(), "Options", "Opciones"},
-            {form->vlog->text(), "View logs", "Ver logs"},
-            {form->Frame2->title(), "Auto login", "Auto login"},
-            {form->Check2->text(), "Auto iniciar", "Auto iniciar"},
-            {form->GetRight->text(), "GetRight", "GetRight"},
-            {form->DownloadAccelerator->text(), "Download Accelerator", "Download Accelerator"}};
-        for (const auto& [shown, english, spanishtext] : captions)
-            QCOMPARE(shown, QString::fromUtf8(spanish ? spanishtext : english));
-        // So are the names a screen reader gives the pictures and the light, and their tips.
-        const std::tuple<QWidget*, const char*, const char*> named[] = {
-            {form->CancelButton, "Cancel download", "Cancelar descarga"},
-            {form->sup, "Move up", "Subir"},
-            {form->sdown, "Move down", "Bajar"},
-            {form->scancel, "Remove", "Quitar"},
-            {form->Shape2, "Connection", "Conexión"}};
-        for (const auto& [control, english, spanishtext] : named) {
-            const QString name = QString::fromUtf8(spanish ? spanishtext : english);
-            QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), name);
-            QVERIFY(control->toolTip().startsWith(name));
+        // Text beyond ASCII from the string table, on a caption and a screen reader's name.
+        QCOMPARE(form->Label2->text(), spanish ? "Contraseña : " : "Password : ");
+        QCOMPARE(QAccessible::queryAccessibleInterface(form->Shape2)->text(QAccessible::Name),
+                 spanish ? "Conexión" : "Connection");
+        // The pictures and the light have a name, which starts their tip.
+        for (QWidget* control :
+             QWidgetList{form->CancelButton, form->sup, form->sdown, form->scancel, form->Shape2}) {
+            const QString name =
+                QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+            QVERIFY(!name.isEmpty() && control->toolTip().startsWith(name));
         }
-        QCOMPARE(form->Shape2->toolTip(), spanish ? "Conexión: verde cuando está conectado"
-                                                  : "Connection: green when connected");
-
         QVERIFY(form->conectar->isEnabled() && form->statustimer->Enabled());
-        for (QWidget* off : std::initializer_list<QWidget*>{
-                 form->desconectar, form->sup, form->sdown, form->scancel, form->GetRight,
-                 form->DownloadAccelerator})
+        for (QWidget* off : QWidgetList{form->desconectar, form->sup, form->sdown, form->scancel,
+                                        form->GetRight, form->DownloadAccelerator})
             QVERIFY(!off->isEnabled());
-        QVERIFY(!form->reintentos->Enabled());
-        QVERIFY(!form->bajando && !form->CancelSearch);
+        QVERIFY(!form->reintentos->Enabled() && !form->bajando && !form->CancelSearch);
 
         // Every caption fits its control; push buttons ask for more room than it needs.
         for (QWidget* control : form->findChildren<QWidget*>()) {
@@ -146,12 +111,12 @@ class Startup : public QObject {
         }
     }
 
-    // The keyboard: Tab follows the screen, Delete or Backspace on a chosen
-    // spool row removes it as the remove button does, the password shows "*".
+    // The keyboard: Delete or Backspace on a chosen spool row removes it as
+    // the remove button does, the password shows "*".
     void keyboard() {
         ProgramFolder folder;
-        folder.write(QStringLiteral("vars.ini"), "user=ana\r\n");
-        folder.write(QStringLiteral("spool.ini"), "http://h/1\r\nhttp://h/2\r\nhttp://h/3\r\n");
+        folder.write("vars.ini", "user=ana\r\n");
+        folder.write("spool.ini", "http://h/1\r\nhttp://h/2\r\nhttp://h/3\r\n");
         auto form = freshwindow();
         principal::Main();
         form->activateWindow();
@@ -177,80 +142,54 @@ class Startup : public QObject {
         QTest::keyClick(&spool, Qt::Key_Down);
         QTest::keyClick(&spool, Qt::Key_Backspace);
         QCOMPARE(spool.ListCount(), 1);
-
-        // Tab with every control enabled, from the user box round to it again;
-        // the two managers are one group, entered by Tab, crossed by the arrows.
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 form->desconectar, form->sup, form->sdown, form->scancel, form->GetRight,
-                 form->DownloadAccelerator})
-            control->setEnabled(true);
-        form->usuario->setFocus();
-        QStringList order;
-        do {
-            order << QApplication::focusWidget()->objectName();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        } while (QApplication::focusWidget() != form->usuario && order.size() < 40);
-        QCOMPARE(order.join(' '), "usuario password conectar desconectar Drive1 downloaddir "
-                                  "CancelButton spoollist sup sdown scancel Check1 "
-                                  "DownloadAccelerator Check2 vlog");
     }
 
-    // Read at start, written back, read again: the same each time (without
-    // a session bus, so the password stays in vars.ini). Keys
-    // are taken up to the first "=", the last of a key wins, any line end
-    // counts, bad lines are passed over; bytes that are not UTF-8 come back
-    // unchanged. The download folder is the desktop's (made when missing)
-    // unless the stored one exists, the documents folder when it is empty.
+    // Read at start, written back, read again: the same each time (without a session bus,
+    // the password stays in vars.ini). Keys end at the first "=", the last of a key wins, any
+    // line end counts, bad lines are passed over; bytes that are not UTF-8 come back unchanged.
+    // The download folder is the desktop's (made when missing) unless the stored one exists,
+    // the documents folder when it is empty.
     void storedstate_data() {
         QTest::addColumn<QByteArray>("vars");    // null: no file
         QTest::addColumn<QByteArray>("spool");   // null: no file
         QTest::addColumn<QString>("applied");    // see applied()
         QTest::addColumn<QByteArray>("written"); // vars.ini written back; "" not compared
-        const QByteArray none, every = "user= ana \r\npass=p=ss=word,#\r\ndownloaddir=FOLDER\r\n"
-                                       "external1=0\r\numsg=1\r\nautostart=0\r\n";
-        const QString nothing = "user '', pass '', external1 0, autostart 0, umsg 0, downloads, ";
-        QTest::newRow("no files") << none << none << nothing + "spool ''" << none;
+        const QByteArray none,
+            every = "user= ana \r\npass=p=ss=word,#\r\ndownloaddir=FOLDER\r\n"
+                    "external1=0\r\numsg=1\r\nautostart=0\r\n",
+            rest = "downloaddir=DOWNLOADS\r\nexternal1=0\r\numsg=0\r\nautostart=0\r\n";
+        QTest::newRow("no files") << none << none << "" << none;
         QTest::newRow("every value")
-            << every << QByteArray("http://h/1\r\nhttp://h/2\r\n")
-            << "user ' ana ', pass 'p=ss=word,#', external1 0, autostart 0, umsg 1, FOLDER, "
-               "spool 'http://h/1|http://h/2'"
+            << every << "http://h/1\r\nhttp://h/2\r\n"_ba
+            << "user ' ana ', pass 'p=ss=word,#', umsg, FOLDER, spool 'http://h/1|http://h/2'"
             << every;
         QTest::newRow("any line end, bad lines")
-            << QByteArray("user=first\rUser=capital\ruser =blank\rno equals sign here\r"
-                          "pass=a\nb\r\nuser=second\nautostart=7\rumsg=abc\rexternal1=x\r")
-            << QByteArray("http://a/1\r\n\r\nhttp://a/3\rhttp://a/4\nhttp://a/5")
-            << "user 'second', pass 'a', external1 0, autostart 0, umsg 0, downloads, "
-               "spool 'http://a/1||http://a/3|http://a/4|http://a/5'"
+            << "user=first\rUser=capital\ruser =blank\rno equals sign here\r"
+               "pass=a\nb\r\nuser=second\nautostart=7\rumsg=abc\rexternal1=x\r"_ba
+            << "http://a/1\r\n\r\nhttp://a/3\rhttp://a/4\nhttp://a/5"_ba
+            << "user 'second', pass 'a', spool 'http://a/1||http://a/3|http://a/4|http://a/5'"
             << none;
         // U+1F4A9's second half lies among the stand-ins for lone bytes.
         QTest::newRow("bytes of another encoding")
-            << QByteArray("user=jos\xe9\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\n") << none
+            << "user=jos\xe9\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\n"_ba << none
             << "user 'jos" + QString(QChar(0xDCE9)) + "', pass '\U0001F4A9" + QChar(0xDCFF) +
-                   "=\u00e9', external1 0, autostart 0, umsg 0, downloads, spool ''"
-            << QByteArray("user=jos\xe9\r\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\r\n"
-                          "downloaddir=DOWNLOADS\r\nexternal1=0\r\numsg=0\r\nautostart=0\r\n");
+                   "=\u00e9'"
+            << "user=jos\xe9\r\npass=\xf0\x9f\x92\xa9\xff=\xc3\xa9\r\n"_ba + rest;
         // A mark that starts a file is an editor's; elsewhere it is a character.
         QTest::newRow("byte-order marks")
-            << QByteArray("\xef\xbb\xbfuser=ana\npass=\xe7\xef\xef\xbb\xbf\n")
-            << QByteArray("\xef\xbb\xbfhttp://h/1\r\n\xef\xbb\xbfhttp://h/2\r\n")
+            << "\xef\xbb\xbfuser=ana\npass=\xe7\xef\xef\xbb\xbf\n"_ba
+            << "\xef\xbb\xbfhttp://h/1\r\n\xef\xbb\xbfhttp://h/2\r\n"_ba
             << "user 'ana', pass '" + QString(QChar(0xDCE7)) + QChar(0xDCEF) + QChar(0xFEFF) +
-                   "', external1 0, autostart 0, umsg 0, downloads, spool 'http://h/1|" +
-                   QChar(0xFEFF) + "http://h/2'"
-            << QByteArray("user=ana\r\npass=\xe7\xef\xef\xbb\xbf\r\ndownloaddir=DOWNLOADS\r\n"
-                          "external1=0\r\numsg=0\r\nautostart=0\r\n");
-        QTest::newRow("folder empty")
-            << QByteArray("downloaddir=\r\n") << none
-            << QString(nothing).replace("downloads", "documents") + "spool ''" << none;
-        QTest::newRow("folder gone") << QByteArray("downloaddir=/no/such/folder/anywhere\r\n")
-                                     << none << nothing + "spool ''" << none;
+                   "', spool 'http://h/1|" + QChar(0xFEFF) + "http://h/2'"
+            << "user=ana\r\npass=\xe7\xef\xef\xbb\xbf\r\n"_ba + rest;
+        QTest::newRow("folder empty") << "downloaddir=\r\n"_ba << none << "documents" << none;
+        QTest::newRow("folder gone")
+            << "downloaddir=/no/such/folder/anywhere\r\n"_ba << none << "" << none;
         QTest::newRow("auto-login without a password")
-            << QByteArray("user=ana\r\npass=\r\nautostart=1\r\n") << none
-            << "user 'ana', pass '', external1 0, autostart 1, umsg 0, downloads, spool ''" << none;
+            << "user=ana\r\npass=\r\nautostart=1\r\n"_ba << none << "user 'ana', autostart" << none;
         QTest::newRow("auto-login")
-            << QByteArray("user=ana\r\npass=secret\r\nautostart=1\r\numsg=1\r\n") << none
-            << "user 'ana', pass 'secret', external1 0, autostart 1, umsg 1, "
-               "downloads, spool '', minimised, connecting"
-            << none;
+            << "user=ana\r\npass=secret\r\nautostart=1\r\numsg=1\r\n"_ba << none
+            << "user 'ana', pass 'secret', autostart, umsg, minimised, connecting" << none;
     }
     void storedstate() {
         QFETCH(QByteArray, vars);
@@ -275,12 +214,8 @@ class Startup : public QObject {
             form->alfa->RemoteHost = QStringLiteral("127.0.0.1");
             form->alfa->RemotePort = 1; // nothing listens: the attempt itself is what counts
             principal::Main();
-            QString seen = ::applied(*form, odd), expected = applied;
-            if (round == 1) { // written back as umsg 0, it brings the hint at the next start
-                seen.remove(", hint");
-                expected.remove(", hint");
-            }
-            QCOMPARE(seen, expected);
+            // Written back as umsg 0, the next start brings the hint.
+            QCOMPARE(::applied(*form, odd, round == 0), applied);
             if (round == 0) {
                 // Nothing is written at start.
                 QCOMPARE(folder.exists("vars.ini"), !vars.isNull());
@@ -296,13 +231,11 @@ class Startup : public QObject {
         }
     }
 
-    // Each way the program writes a file. With room: the new content, in a
-    // file only its owner may read, also when the old one was readable to
-    // all; a whole file is replaced by a new one, so a reader never sees half
-    // of it. On a full disk the write fails and the old file stays whole:
-    // nothing short in its place, nothing beside it. The old files end ten
-    // bytes short of a page, so that a new line starts on the disk's last
-    // free bytes and needs a page it lacks.
+    // Each way the program writes a file. With room: the new content, readable by its owner
+    // only (also when the old file was readable to all); a whole file is replaced by a new one,
+    // so a reader never sees half of it. On a full disk the write fails and the old file stays
+    // whole, with nothing beside it. The old files end ten bytes short of a page, so that a new
+    // line starts on the disk's last free bytes and needs a page it lacks.
     void writes_data() {
         QTest::addColumn<int>("write");
         QTest::addColumn<bool>("full");
@@ -315,21 +248,17 @@ class Startup : public QObject {
     void writes() {
         QFETCH(int, write);
         QFETCH(bool, full);
-        QTemporaryDir place;
-        const SmallDisk disk(full ? place.path() : QString(), 64);
+        ProgramFolder folder;
+        const SmallDisk disk(full ? folder.path() : QString(), 64);
         if (full && !disk.mounted())
             QSKIP("a small full disk needs root and a mount namespace of our own (unshare)");
-        const QDir dir(place.path());
+        const QDir dir(folder.path());
         const QString path =
             dir.filePath(QStringList{"vars.ini", "spool.ini", "spool.ini", "log.txt", "log.txt",
                                      "config/autostart/quillharbor.desktop"}[write]);
         const QByteArray config = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-        platform::setapppath(dir.path());
-        const auto restore = qScopeGuard([&] {
-            qputenv("XDG_CONFIG_HOME", config);
-            platform::setapppath(QString());
-        });
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", config); });
         auto form = freshwindow();
         const qint64 page = ::sysconf(_SC_PAGESIZE);
         QByteArray old(int(page - 10), 'o');
@@ -370,10 +299,9 @@ class Startup : public QObject {
         if (write != 5) QCOMPARE(QFileInfo(path).permissions() & 0x0077, 0);
     }
 
-    // Closing the window saves the spool, the link in flight first, empties
-    // the list, stops the transfer, closes the connection without a word to
-    // the server and ends the program; all of it also when the settings
-    // cannot be written.
+    // Closing the window saves the spool, the link in flight first, empties the list, stops
+    // the transfer, closes the connection without a word to the server and ends the program;
+    // all of it also when the settings cannot be written.
     void closing() {
         int endings = 0;
         principal::setendprogram([&] { ++endings; });
