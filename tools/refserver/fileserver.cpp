@@ -254,6 +254,7 @@ void FileServer::respond(QTcpSocket* socket, const QByteArray& head, int index) 
         socket->disconnectFromHost();
     };
     if (faults.hangup) return socket->disconnectFromHost();
+    if (faults.silent) return;
     if (faults.status != 0) return refuse(faults.status);
 
     // "GET /path?query HTTP/1.1": the file is the path, without the query.

@@ -29,6 +29,7 @@ class FileServer : public QObject {
         QByteArray replacewith;   // first the file is replaced by these bytes
         qint64 rangecap = -1;     // a range answer holds at most this many bytes
         bool hangup = false;      // close the connection without any answer
+        bool silent = false;      // keep it open without any answer
         QByteArray etag;          // the file's version, as ETag and Last-Modified
         QByteArray lastmodified;  // (If-Range is not honoured: ranges always are)
         QByteArray disposition;   // a Content-Disposition header
