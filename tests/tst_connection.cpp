@@ -1,6 +1,5 @@
-// Connect, login, the status poll and reconnection against a line server
-// over loopback; the login line and each kind of server message; and the
-// socket and timer controls the connection rests on.
+// Login, polls and reconnection against a loopback line server; the login
+// line, server messages, and the socket and timer controls beneath.
 #include "app/principal.h"
 #include "connection/pleaseupdate.h"
 #include "connection/protocol.h"
@@ -161,12 +160,37 @@ class tst_connection : public QObject {
         QCOMPARE(encodetext(protocol::loginline(user, pass)), line);
     }
 
+    // Only the exact version line matches; a mismatch brings the one window.
     // Links are logged in order, whatever the bytes (joined, as the protocol
     // has no framing). Only the exact "ERR:1" rejects: the connection stays,
     // no poll logs in again, and a drop brings no retry.
     void messages() {
         AgentSession s;
         QVERIFY(s.login());
+        s.texts.clear();
+        QVERIFY(deliver(s, "version:0.9.9"));
+        QVERIFY(!pleaseupdate::instance());
+        for (const char* mismatch :
+             {"Version:0.9.9", "version:0.9.9\r\n", "version:0.9.9http://127.0.0.1/not-fetched"}) {
+            QVERIFY(deliver(s, mismatch));
+            QVERIFY2(pleaseupdate::instance(), mismatch);
+            pleaseupdate::instance()->close();
+            QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
+        }
+        QVERIFY(s.texts.isEmpty()); // none was taken for a link
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(deliver(s, "version:9.9." + QByteArray::number(i)));
+        QCOMPARE(visiblewindows<noticewindow>(), 1);
+        noticewindow* window = pleaseupdate::instance();
+        QVERIFY(deliver(s, "version:0.9.9")); // a matching line leaves it open
+        QCOMPARE(pleaseupdate::instance(), window);
+        UrlCatcher browser("http");
+        QTest::mouseClick(window->Label1, Qt::LeftButton);
+        QTest::mouseClick(window->Label1, Qt::LeftButton);
+        QCOMPARE(browser.opened, QList<QUrl>(2, QUrl(website())));
+        window->closewin->click();
+        QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
+
         const QByteArray link = "FTP://127.0.0.1/quillharbor-test/file.bin";
         QVERIFY(deliver(s, link));
         const QRegularExpression linkshown(QStringLiteral("^\\d{1,2}\\D\\d\\d\\D\\d\\d.* ") +
@@ -201,37 +225,6 @@ class tst_connection : public QObject {
         pump(500);
         QVERIFY(!s.shown(113));
         QCOMPARE(s.server.logins().size(), 1);
-    }
-
-    // Only the exact version line matches; a mismatch brings the one window.
-    void versions() {
-        AgentSession s;
-        QVERIFY(s.login());
-        s.form->msg->clear();
-        QVERIFY(deliver(s, "version:0.9.9"));
-        QVERIFY(!pleaseupdate::instance());
-        for (const char* mismatch :
-             {"Version:0.9.9", "version:0.9.9\r\n", "version:0.9.9http://127.0.0.1/not-fetched"}) {
-            QVERIFY(deliver(s, mismatch));
-            QVERIFY2(pleaseupdate::instance(), mismatch);
-            pleaseupdate::instance()->close();
-            QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
-        }
-        QVERIFY(s.form->msg->text().isEmpty()); // none was taken for a link
-
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(deliver(s, "version:9.9." + QByteArray::number(i)));
-        QCOMPARE(visiblewindows<noticewindow>(), 1);
-        noticewindow* window = pleaseupdate::instance();
-        QVERIFY(deliver(s, "version:0.9.9")); // a matching line leaves it open
-        QCOMPARE(pleaseupdate::instance(), window);
-        UrlCatcher browser("http");
-        QTest::mouseClick(window->Label1, Qt::LeftButton);
-        QTest::mouseClick(window->Label1, Qt::LeftButton);
-        QCOMPARE(browser.opened, QList<QUrl>(2, QUrl(website())));
-        window->closewin->click();
-        QVERIFY(waitfor([] { return !pleaseupdate::instance(); }));
-        QCOMPARE(connstate, qint16(2));
     }
 
     // A message that comes while the handler of the one before yields reaches
