@@ -1,6 +1,5 @@
-// Dispatch: every link is logged first, then handed to the desktop, to an
-// external manager, or to the spool while a transfer runs. The spool list:
-// moves, removal, the buttons' states, and spool.ini kept current.
+// Where links go (desktop, external manager, spool), and the spool list's
+// buttons, with spool.ini kept current.
 #include "app/quillharbor.h"
 #include "queue/comandospool.h"
 #include "queue/dispatch.h"

@@ -1,7 +1,5 @@
-// The reference line server as a program: accounts from options and from a
-// file, logins checked (a wrong one is answered "ERR:1"), the version line,
-// each line typed sent to every logged-in agent, the end of input ending it;
-// options that make no sense refused.
+// The reference line server as a program: accounts from options and a file,
+// logins checked, typed lines sent to agents until end of input; bad options.
 #include "support/testsupport.h"
 
 #include <QProcess>

@@ -1,6 +1,5 @@
-// What the program finds in and writes to the system's settings: external
-// download managers offered through Check1 and its two option buttons, and
-// the login autostart entry that follows Check2.
+// External download managers found in the system's settings (Check1 and its
+// options), and the login autostart entry that follows Check2.
 #include "app/quillharbor.h"
 #include "app/statefiles.h"
 #include "platform/autostart.h"
@@ -22,9 +21,8 @@ void install(const SystemFolders& system, bool da, bool gr) {
     if (gr) system.setsystemvalue("Headlight", "GetRight", "InstallDir", "/opt/Get Right");
 }
 
-// Check1 ("disabled " when so, then "on" or "off"), then DownloadAccelerator
-// and GetRight: '-' not offered, 'x' not offered but selected, 'o' offered,
-// '*' offered and selected.
+// Check1 ("disabled", "on", "off"), then DownloadAccelerator and GetRight:
+// '-' not offered, 'x' not offered but selected, 'o' offered, '*' and selected.
 QString options(const quillharbor& form) {
     QString text = QString(form.Check1->isEnabled() ? "" : "disabled ") +
                    (form.Check1->Value() ? "on " : "off ");

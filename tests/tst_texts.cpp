@@ -28,8 +28,7 @@ class tst_texts : public QObject {
     Q_OBJECT
 
   private slots:
-    // Under a decimal-comma locale ("1,5 MB") the C library must write
-    // commas too, or the rows would not show that the texts do without it.
+    // Under a decimal-comma locale the C library must write commas too, or the rows prove nothing.
     void initTestCase() {
         if (QLocale::system().decimalPoint() == QLatin1String(","))
             QVERIFY2(*std::localeconv()->decimal_point == ',',

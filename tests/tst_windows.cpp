@@ -1,6 +1,5 @@
-// The windows besides the main one and the tray icon: the log and its
-// window, the About window, every window's icon, minimising to the tray, and
-// how a server's words reach the log, the alerts line and the tray.
+// The log and its window, the About window, window icons, the tray, and how
+// a server's words reach the log, the alerts line and the tray.
 #include "app/principal.h"
 #include "app/quillharbor.h"
 #include "download/descargas.h"
