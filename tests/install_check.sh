@@ -10,16 +10,12 @@ pid=""
 trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
 
-# hardening-check finds nothing missing in the program. Stack clash
-# protection reads "unknown" when no function needs a probe, fortified calls
-# when the program calls no C library function that has them. Two readings of
-# "no" are no fault of the build, and pass only as explained:
-# - fortified calls are linked only for calls that need a run-time check; the
-#   package's lintian overrides say why there are none, and the unchecked
-#   calls must be the ones named there (or copies, which both tools discount);
-# - control-flow protection is marked on a program only when the C library's
-#   start files carry it too (Debian 12's do not); then every object of the
-#   program's own must carry it.
+# hardening-check finds nothing missing ("unknown" means nothing needed it).
+# Two readings of "no" are no fault of the build and pass only as explained:
+# - no fortified calls: the unchecked calls must be those the package's
+#   lintian overrides name (or copies, which both tools discount);
+# - no control-flow protection: the C library's start files lack it (Debian
+#   12's do), and every object of the program's own carries it.
 hardened() {
   local report line
   report=$(hardening-check -v "$1") || true
@@ -43,16 +39,9 @@ objectswithcet() {
   [ "$(readelf -n "${objects[@]}" | grep -c "^File:")" = \
     "$(readelf -n "${objects[@]}" | grep -c "IBT, SHSTK")" ]
 }
-expected=(bin/quillharbor
-          share/applications/quillharbor.desktop
-          share/icons/hicolor/48x48/apps/quillharbor.png
-          share/icons/hicolor/64x64/apps/quillharbor.png
-          share/icons/hicolor/128x128/apps/quillharbor.png
-          share/icons/hicolor/256x256/apps/quillharbor.png
-          share/metainfo/quillharbor.metainfo.xml
-          share/man/man1/quillharbor.1.gz
-          share/doc/quillharbor/copyright
-          share/doc/quillharbor/changelog.gz
+expected=(bin/quillharbor share/applications/quillharbor.desktop share/metainfo/quillharbor.metainfo.xml
+          share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/quillharbor.png
+          share/man/man1/quillharbor.1.gz share/doc/quillharbor/{copyright,changelog.gz}
           share/lintian/overrides/quillharbor)
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
@@ -60,12 +49,10 @@ for file in "${expected[@]}"; do
   [ -f "$work/prefix/$file" ] || fail "not installed: $file"
 done
 [ -x "$work/prefix/bin/quillharbor" ] || fail "not executable"
-if command -v desktop-file-validate >/dev/null; then
+! command -v desktop-file-validate >/dev/null ||
   desktop-file-validate "$work/prefix/share/applications/quillharbor.desktop"
-fi
 if command -v appstreamcli >/dev/null; then
-  # The component id is the desktop entry's name, which task bars and the
-  # start-at-login entry use too, rather than a reversed domain name.
+  # The component id is the desktop entry's name, not a reversed domain name.
   appstreamcli validate --no-net --override=cid-desktopapp-is-not-rdns=info \
     "$work/prefix/share/metainfo/quillharbor.metainfo.xml" >/dev/null ||
     appstreamcli validate --no-net "$work/prefix/share/metainfo/quillharbor.metainfo.xml"
@@ -110,14 +97,12 @@ grep -q "<project_license>MIT</project_license>" "$work/root/usr/share/metainfo/
 
 packaged="$work/root/usr/bin/quillharbor"
 ! readelf -S "$packaged" | grep -q '\.comment' || fail "the packaged program keeps its .comment section"
-if command -v hardening-check >/dev/null; then
-  hardened "$packaged" || fail "hardening-check: $(hardening-check -v "$packaged")"
-fi
+! command -v hardening-check >/dev/null || hardened "$packaged" ||
+  fail "hardening-check: $(hardening-check -v "$packaged")"
 
-# The packaged program runs: it starts, and a termination request ends it
-# the clean way, which writes its settings beside it.
-exe="$work/root/usr/bin/quillharbor"
-QT_QPA_PLATFORM=offscreen "$exe" >/dev/null 2>&1 &
+# The packaged program starts, and a termination request ends it the clean
+# way, which writes its settings beside it.
+QT_QPA_PLATFORM=offscreen "$packaged" >/dev/null 2>&1 &
 pid=$!
 handled() { # its SIGTERM handler is in place once its state is loaded
   local mask

@@ -14,8 +14,7 @@ namespace testsupport {
 
 class AgentSession {
   public:
-    // The server accepts alice/secret and sends messages without pauses; the
-    // status polls come five times as often as in the program.
+    // The server takes alice/secret and does not pause; polls come 5x as often.
     AgentSession() : form(freshwindow()) {
         server.addaccount("alice", "secret");
         server.setpause(0);
@@ -29,7 +28,6 @@ class AgentSession {
     }
     ~AgentSession() { form->desconectar_Click(); }
 
-    // Types the user and password and clicks Connect.
     void connectas(const QString& user, const QString& pass) {
         form->usuario->setText(user);
         form->password->setText(pass);
@@ -44,8 +42,8 @@ class AgentSession {
     bool shown(int id) const { return texts.contains(platform::LoadResString(id)); }
     bool showing(int id) const { return form->msg->text() == platform::LoadResString(id); }
 
-    // connstate, the socket's State, the indicator, the enabled buttons and
-    // whether reintentos runs: "connstate 2, socket 7, green, disconnect".
+    // "connstate 2, socket 7, green, disconnect": the indicator, enabled
+    // buttons, and "retrying" while reintentos runs.
     QString state() const {
         const auto colour = form->Shape2->FillColor();
         QStringList parts{QString("connstate %1").arg(principal::connstate),

@@ -5,7 +5,6 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTimer>
 #include <memory>
 
@@ -34,10 +33,6 @@ qsizetype headend(const QByteArray& bytes, bool http2) {
 }
 } // namespace
 
-ScriptedServer::ScriptedServer(Script answer) : script(std::move(answer)) {}
-
-ScriptedServer::~ScriptedServer() = default;
-
 void ScriptedServer::usetls(const QString& folder, const QString& name,
                             const QByteArrayList& protocols) {
     auto* secure = new QSslServer(this);
@@ -60,10 +55,6 @@ bool ScriptedServer::listen() {
             serve(socket);
     });
     return server->listen(QHostAddress::LocalHost);
-}
-
-quint16 ScriptedServer::port() const {
-    return server ? server->serverPort() : 0;
 }
 
 QString ScriptedServer::url(const QString& path) const {
@@ -125,16 +116,13 @@ void ScriptedServer::pump(QTcpSocket* socket, const QByteArray& request, qint64*
 }
 
 ScriptedServer::Script ScriptedServer::once(const QByteArray& answer) {
-    return [answer](const QByteArray&, qint64 sent) -> std::optional<QByteArray> {
-        if (sent == 0) return answer;
-        return std::nullopt;
+    return [answer](const QByteArray&, qint64 sent) {
+        return sent == 0 ? std::optional(answer) : std::nullopt;
     };
 }
 
 ScriptedServer::Script ScriptedServer::endless(const QByteArray& head, const QByteArray& filler) {
-    return [head, filler](const QByteArray&, qint64 sent) -> std::optional<QByteArray> {
-        return sent == 0 ? head : filler;
-    };
+    return [=](const QByteArray&, qint64 sent) { return std::optional(sent == 0 ? head : filler); };
 }
 
 ScriptedServer::Script ScriptedServer::silent() {

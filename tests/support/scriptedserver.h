@@ -1,18 +1,17 @@
 #pragma once
-// A loopback server whose answers are scripts: for each connection, once its
-// request head has come (up to the first blank line; in HTTP/2, its first
-// HEADERS frame), the script is asked for the next bytes to send, and asked again
-// whenever the client has taken most of them, so an endless answer never
-// piles up here. No bytes means nothing for now: the script is asked again
-// 10 ms later. No answer (nullopt) ends it, and the server closes. Over TCP,
-// or over TLS with the protocols it offers by ALPN.
+// A loopback server (TCP, or TLS offering protocols by ALPN) whose answers are
+// scripts: once a connection's request head is in (up to the first blank line;
+// in HTTP/2, the first HEADERS frame), the script is asked for the next bytes,
+// again whenever the client took most of them (an endless answer never piles
+// up here), 10 ms later when it gave none, and nullopt closes.
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <functional>
 #include <optional>
 
-class QTcpServer;
+#include <QTcpServer>
+
 class QTcpSocket;
 
 namespace testsupport {
@@ -22,13 +21,12 @@ class ScriptedServer : public QObject {
     // The request head, and how many bytes of the answer were given so far.
     using Script = std::function<std::optional<QByteArray>(const QByteArray& request, qint64 sent)>;
 
-    explicit ScriptedServer(Script script);
-    ~ScriptedServer() override;
+    explicit ScriptedServer(Script answer) : script(std::move(answer)) {}
     // Before listen(): TLS with FOLDER/NAME.pem and FOLDER/NAME.key (see
     // makecertificate), offering `protocols` ("h2", "http/1.1").
     void usetls(const QString& folder, const QString& name, const QByteArrayList& protocols);
     bool listen();
-    quint16 port() const;
+    quint16 port() const { return server ? server->serverPort() : 0; }
     // http://127.0.0.1:PORT/PATH, or https:// under TLS.
     QString url(const QString& path) const;
 

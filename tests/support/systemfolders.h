@@ -1,7 +1,6 @@
 #pragma once
-// Redirects what the program reads and writes outside its own folder: the
-// system-wide settings (where the download managers are found) and the user's
-// configuration home (where the login autostart entry goes).
+// Redirects the system-wide settings (download managers) and the user's
+// configuration home (the autostart entry) into a temporary folder.
 #include <QFile>
 #include <QLibraryInfo>
 #include <QSettings>

@@ -19,14 +19,6 @@
 
 namespace testsupport {
 
-ProgramFolder::ProgramFolder() {
-    platform::setapppath(dir.path());
-}
-
-ProgramFolder::~ProgramFolder() {
-    platform::setapppath(QString());
-}
-
 void writefile(const QString& path, const QByteArray& bytes) {
     QFile out(path);
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(bytes);
@@ -64,10 +56,6 @@ QString standin(const QString& folder, const QString& name) {
     return path;
 }
 
-bool ProgramFolder::exists(const QString& name) const {
-    return QFile::exists(file(name));
-}
-
 SmallDisk::SmallDisk(const QString& folder, int kib, bool ext4) : where(QFile::encodeName(folder)) {
     if (folder.isEmpty()) return;
     static const bool isolated = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
@@ -80,8 +68,8 @@ SmallDisk::SmallDisk(const QString& folder, int kib, bool ext4) : where(QFile::e
     }
     // mount(8) sets up the loop device; as a child it shares our namespace.
     const QString file = image.filePath("disk.img");
-    done = QProcess::execute("mkfs.ext4", {"-q", "-F", "-b", "1024", file,
-                                           QString::number(kib)}) == 0 &&
+    done = QProcess::execute("mkfs.ext4", {"-q", "-F", "-b", "1024", file, QString::number(kib)}) ==
+               0 &&
            QProcess::execute("mount", {"-o", "loop", file, folder}) == 0;
 }
 
@@ -115,11 +103,7 @@ bool waitfor(const std::function<bool()>& condition, int ms) {
 }
 
 void pump(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
+    waitfor([] { return false; }, ms);
 }
 
 quint16 freeport() {
@@ -171,21 +155,12 @@ QString makecertificate(const QString& folder, const QString& name, const QStrin
                         bool expired) {
     if (findprogram(QStringLiteral("openssl")).isEmpty())
         return QStringLiteral("openssl is not installed");
-    const QString subject = "/CN=" + altname.section(':', 1);
-    const QStringList key{"-newkey",
-                          "ec",
-                          "-pkeyopt",
-                          "ec_paramgen_curve:prime256v1",
-                          "-nodes",
-                          "-keyout",
-                          name + ".key",
-                          "-subj",
-                          subject,
-                          "-addext",
-                          "subjectAltName=" + altname};
+    // Names and alternative names hold no spaces.
+    const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                                       "-keyout %1.key -subj /CN=%2 -addext subjectAltName=%3")
+                            .arg(name, altname.section(':', 1), altname);
     if (!expired)
-        return openssl(folder,
-                       QStringList{"req", "-x509", "-days", "2", "-out", name + ".pem"} + key);
+        return openssl(folder, ("req -x509 -days 2 -out " + name + ".pem " + key).split(' '));
     // Only openssl's small authority takes dates in the past.
     writefile(folder + '/' + name + ".cnf",
               "[ca]\ndefault_ca = own\n[own]\ndatabase = " + name.toUtf8() +
@@ -194,11 +169,13 @@ QString makecertificate(const QString& folder, const QString& name, const QStrin
                   "[any]\ncommonName = supplied\n");
     writefile(folder + '/' + name + ".index", QByteArray());
     writefile(folder + '/' + name + ".serial", "01\n");
-    const QString request = openssl(folder, QStringList{"req", "-out", name + ".csr"} + key);
+    const QString request = openssl(folder, ("req -out " + name + ".csr " + key).split(' '));
     if (!request.isEmpty()) return request;
-    return openssl(folder, {"ca", "-batch", "-config", name + ".cnf", "-selfsign", "-keyfile",
-                            name + ".key", "-in", name + ".csr", "-out", name + ".pem",
-                            "-startdate", "20200101000000Z", "-enddate", "20200102000000Z"});
+    return openssl(folder, QStringLiteral("ca -batch -config %1.cnf -selfsign -keyfile %1.key -in "
+                                          "%1.csr -out %1.pem -startdate 20200101000000Z "
+                                          "-enddate 20200102000000Z")
+                               .arg(name)
+                               .split(' '));
 }
 
 } // namespace testsupport

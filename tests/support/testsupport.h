@@ -1,10 +1,13 @@
 #pragma once
 // What many tests need: a temporary program folder, a fresh main window in
 // it, waiting on the event loop, test data, and a small disk to fill.
-#include <QString>
-#include <QStringList>
+#include "platform/paths.h"
+
+#include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
-#include <QtGlobal>
+#include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -23,30 +26,28 @@ QByteArray pattern(qint64 size, int seed = 0);
 // The links of a log's download lines, in order.
 QStringList loggedlinks(const QByteArray& log);
 
-// Writes an executable `name` into `folder` that stands in for another
-// program: it appends each argument it gets, a line each, to "<name>.args"
-// beside it. Returns its path.
+// Writes an executable `name` into `folder` that appends each argument it
+// gets, a line each, to "<name>.args" beside it. Returns its path.
 QString standin(const QString& folder, const QString& name);
 
 // A temporary folder that stands in for the program's folder while it lives.
 class ProgramFolder {
   public:
-    ProgramFolder();
-    ~ProgramFolder();
+    ProgramFolder() { platform::setapppath(dir.path()); }
+    ~ProgramFolder() { platform::setapppath(QString()); }
     QString path() const { return dir.path(); }
     QString file(const QString& name) const { return dir.filePath(name); }
     void write(const QString& name, const QByteArray& bytes) const { writefile(file(name), bytes); }
     QByteArray read(const QString& name) const { return readfile(file(name)); }
-    bool exists(const QString& name) const;
+    bool exists(const QString& name) const { return QFile::exists(file(name)); }
 
   private:
     QTemporaryDir dir;
 };
 
-// While it lives, a file system of `kib` KiB mounted on `folder`, seen by
-// this process only (a mount namespace of its own): tmpfs, or ext4 with
-// 1 KiB blocks (little room for extended attributes). It needs root: where
-// that is not allowed, or `folder` is "", mounted() is false.
+// While it lives, a file system of `kib` KiB on `folder` that only this
+// process sees: tmpfs, or ext4 with 1 KiB blocks (little room for extended
+// attributes). Needs root; mounted() is false without, or when `folder` is "".
 class SmallDisk {
   public:
     SmallDisk(const QString& folder, int kib, bool ext4 = false);
@@ -65,28 +66,30 @@ class SmallDisk {
 // program-wide values are reset to their start values.
 std::unique_ptr<quillharbor> freshwindow();
 
-// Serves the event loop until `condition` holds or `ms` pass; true when it held.
+// Serves the event loop until `condition` holds (true) or `ms` pass.
 bool waitfor(const std::function<bool()>& condition, int ms = 5000);
-
-// Serves the event loop for `ms`.
 void pump(int ms);
+
+// How many top-level windows of class T are visible.
+template <class T> int visiblewindows() {
+    const QWidgetList all = QApplication::topLevelWidgets();
+    return int(std::count_if(all.begin(), all.end(),
+                             [](QWidget* w) { return qobject_cast<T*>(w) && w->isVisible(); }));
+}
 
 // A loopback port free at the moment of asking; 0 when none could be had.
 quint16 freeport();
 
-// Starts `program` (a server that stays in the foreground) and waits until
-// it accepts connections on `port` of 127.0.0.1. False, with what went
-// wrong in `problem`, when it could not be started or ended early.
+// Starts `program`, a server in the foreground, and waits until it accepts
+// on `port` of 127.0.0.1; false, with why in `problem`, when it did not.
 bool startserver(QProcess& process, const QString& program, const QStringList& arguments,
                  quint16 port, QString* problem);
 
-// The program's path, also in the system folders outside a user's PATH; ""
-// when it is not installed.
+// The program's path, also in /usr/sbin and /sbin; "" when not installed.
 QString findprogram(const QString& name);
 
-// A self-signed certificate for `altname` ("IP:127.0.0.1", "DNS:a.invalid")
-// and its key, NAME.pem and NAME.key in `folder`, made with openssl; an
-// expired one was valid on one day of 2020 only. "" when made, else why not.
+// A self-signed certificate for `altname` ("IP:127.0.0.1", "DNS:a.invalid"),
+// FOLDER/NAME.pem and .key; an expired one was valid one day of 2020. "" or why not.
 QString makecertificate(const QString& folder, const QString& name, const QString& altname,
                         bool expired = false);
 
