@@ -5,6 +5,7 @@
 #include "support/childprogram.h"
 #include "support/testsupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -12,11 +13,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <QDeadlineTimer>
 #include <csignal>
 #include <cstring>
-#include <sys/xattr.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -192,8 +192,10 @@ class Program : public QObject {
         program->signal(SIGKILL);
         QVERIFY(program->waitforexit());
         const quint16 port = fileserver->port();
-        if (spread) fileserver->setfaults({.etag = "\"v\""});
-        else fileserver = std::make_unique<FileServer>(); // nothing listens there now
+        if (spread)
+            fileserver->setfaults({.etag = "\"v\""});
+        else
+            fileserver = std::make_unique<FileServer>(); // nothing listens there now
         const qsizetype before = fileserver->heads().size();
         QVERIFY(waitfor([&] { return server.connections() == 0; }, 10000));
         program->process().start(program->folder() + "/quillharbor");
