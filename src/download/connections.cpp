@@ -10,9 +10,6 @@
 
 namespace descargas {
 
-// The answer of an attempt's first connection (descargas.cpp).
-void acceptfirst(transfer& t, connection& c);
-
 namespace {
 
 // A retry starts this many bytes before the point reached, and checks them.
@@ -55,8 +52,8 @@ QString requestheaders(const transfer& t, const connection& c) {
     const bool strong = !t.etag.isEmpty() && !t.etag.startsWith("W/");
     const QByteArray version = strong ? t.etag : t.lastmodified;
     if (c.asked > 0 && !version.isEmpty())
-        headers += QLatin1String("If-Range: ") + QString::fromLatin1(version) +
-                   QLatin1String("\r\n");
+        headers +=
+            QLatin1String("If-Range: ") + QString::fromLatin1(version) + QLatin1String("\r\n");
     return headers;
 }
 
@@ -143,8 +140,9 @@ piece* nextwork(transfer& t) {
 // Only for a file of known length, from a server that honours ranges and
 // names the file's version, so that every piece is checked to be of it.
 void grow(transfer& t, qint64 now) {
-    if (t.nomore || !t.ranges || t.expected <= 0 || (t.etag.isEmpty() && t.lastmodified.isEmpty()) ||
-        t.wanted >= mostconnections || active(t) < t.wanted)
+    if (t.nomore || !t.ranges || t.expected <= 0 ||
+        (t.etag.isEmpty() && t.lastmodified.isEmpty()) || t.wanted >= mostconnections ||
+        active(t) < t.wanted)
         return;
     const connection& newest = t.connections.back();
     if (newest.inet->firstbytems() < 0) return;

@@ -13,9 +13,7 @@
 #include "platform/paths.h"
 #include "platform/resstrings.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <cmath>
 
 namespace descargas {
@@ -61,17 +59,11 @@ void noanswer(transfer& t, const platform::Inet& inet) {
     t.answered = false;
 }
 
-// The version an If-Range names: a strong ETag, or else the date.
+// The answer names the version of the file begun, or no version at all.
 bool samevalidator(const transfer& t, const platform::Answer& answer) {
     return (t.etag.isEmpty() || answer.etag.isEmpty() || answer.etag == t.etag) &&
            (t.lastmodified.isEmpty() || answer.lastmodified.isEmpty() ||
             answer.lastmodified == t.lastmodified);
-}
-
-// The server's file is another one now: fetched afresh once, and given up
-// when it changes again.
-void changed(transfer& t) {
-    t.changed = true;
 }
 
 // Opens a new partial file for the body of `c`'s answer, the whole file:
@@ -205,9 +197,8 @@ void acceptfirst(transfer& t, connection& c) {
             // The length comes from the range's total, which must hold the
             // partial file and end where its pieces end.
             const qint64 last = t.pieces.back().end;
-            t.expected = answer.total >= c.asked && (last < 0 || last == answer.total)
-                             ? answer.total
-                             : 0;
+            t.expected =
+                answer.total >= c.asked && (last < 0 || last == answer.total) ? answer.total : 0;
             for (piece& p : t.pieces)
                 if (p.end < 0) p.end = t.expected;
             t.starttime = seconds() - startoffset;
@@ -215,15 +206,19 @@ void acceptfirst(transfer& t, connection& c) {
             window().ProgressBar->setValue(0);
             window().ProgressBar->setMax(double(qMax<qint64>(t.expected, 1)));
         }
-        if (t.expected <= 0 || !there || !samefile ||
-            (answer.total >= 0 && answer.total != t.expected))
-            return changed(t);
+        // Otherwise the server's file is another one now.
+        t.changed = t.expected <= 0 || !there || !samefile ||
+                    (answer.total >= 0 && answer.total != t.expected);
+        if (t.changed) return;
         t.ranges = true;
         c.accepted = true;
         return;
     }
     // The partial file is longer than the server's file: another one.
-    if (t.resuming && answer.status == 416) return changed(t);
+    if (t.resuming && answer.status == 416) {
+        t.changed = true;
+        return;
+    }
     // A server busy or away a moment costs nothing already fetched: this
     // attempt counts as one without an answer.
     if (t.resuming && transient(answer.status)) {

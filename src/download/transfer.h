@@ -67,7 +67,7 @@ struct transfer {
     int wanted = 1;
     bool nomore = false;
     bool ranges = false; // the server honours ranges (it said so, or answered one)
-    int lost = 0; // connections of this attempt that ended short of their piece
+    int lost = 0;        // connections of this attempt that ended short of their piece
     // The rate before the last connection was added, and since when the
     // present one is measured.
     double lastrate = 0;
@@ -78,9 +78,9 @@ struct transfer {
     bool resuming = false;
     bool afterrestart = false;
     bool diskfailed = false;
-    bool changed = false;   // the server's file is another one now
-    bool refetched = false; // the file was already fetched afresh once
-    bool split = false;     // the pieces are recorded with the partial file
+    bool changed = false;       // the server's file is another one now
+    bool refetched = false;     // the file was already fetched afresh once
+    bool split = false;         // the pieces are recorded with the partial file
     qint64 recordedinplace = 0; // the bytes in place as last recorded
     // Attempts: the furthest point, the attempts in a row that got no
     // further, and the waits in a row after attempts that got no answer.
@@ -125,8 +125,10 @@ float seconds();
 // A request for the bytes of `p` on a connection of its own (the window's
 // Inet1 for the attempt's first).
 connection& startconnection(transfer& t, piece& p, bool first);
-// Whether an answer's body goes to the file (see connections.cpp).
+// Whether an answer's body goes to the file: the first connection's decides
+// for the file (acceptfirst), the others' must be of the same file.
 void judge(transfer& t, connection& c);
+void acceptfirst(transfer& t, connection& c);
 // The bodies of the attempt's connections into the file, more connections
 // beside the first where they pay, until none is left.
 void receive(transfer& t);

@@ -143,7 +143,8 @@ Answer readanswer(const QList<QByteArray>& lines) {
     const QByteArray& statusline = lines.first();
     const qsizetype space = statusline.indexOf(' ');
     const qsizetype second = space < 0 ? -1 : statusline.indexOf(' ', space + 1);
-    const QByteArray code = space < 0 ? QByteArray() : statusline.mid(space + 1, second - space - 1);
+    const QByteArray code =
+        space < 0 ? QByteArray() : statusline.mid(space + 1, second - space - 1);
     const qint64 status = code.size() == 3 ? decimal(code) : -1;
     answer.status = status >= 100 ? int(status) : 0;
     if (second > 0) answer.phrase = statusline.mid(second + 1);

@@ -24,8 +24,8 @@ struct Answer {
     // Validators: the file's version as the server names it.
     QByteArray etag;
     QByteArray lastmodified;
-    QByteArray disposition; // Content-Disposition, as sent
-    int retryafter = -1;    // seconds; -1 when not given
+    QByteArray disposition;  // Content-Disposition, as sent
+    int retryafter = -1;     // seconds; -1 when not given
     QList<QByteArray> lines; // the block, status line first
 };
 

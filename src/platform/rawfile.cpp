@@ -148,7 +148,8 @@ bool RawFile::close() {
 }
 
 bool RawFile::sameas(const QString& path) const {
-    struct stat mine {}, there {};
+    struct stat mine {
+    }, there{};
     return fd >= 0 && ::fstat(fd, &mine) == 0 && ::lstat(rawname(path).constData(), &there) == 0 &&
            S_ISREG(there.st_mode) && mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
 }
