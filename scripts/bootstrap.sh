@@ -31,6 +31,9 @@ check_packages=(
   clang libclang-rt-14-dev                       # the fuzz targets (libFuzzer)
   g++-mingw-w64-x86-64-posix                     # the Windows compile check
   gcovr                                          # line coverage of the suite
+  wget aria2                                     # the benchmark's other downloaders
+  iproute2 iputils-ping                          # the benchmark's private networks and
+                                                 # their calibration
 )
 # The C library formats numbers with a decimal comma only under a locale
 # that is generated on the machine.
