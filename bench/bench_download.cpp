@@ -4,11 +4,13 @@
 // peak resident memory.
 //
 //   bench_download [size in MiB, default 1024]
-//   bench_download --fetch URL FOLDER
+//   bench_download --fetch|--fetch-shown URL FOLDER
 //
 // The second form only fetches URL into FOLDER with the agent (bench/compare
 // runs it in a network namespace) and prints the transfer's wall-clock and
-// CPU seconds and the agent's peak resident MiB on one line.
+// CPU seconds and the agent's peak resident MiB on one line. The agent is in
+// the tray there, its window hidden, as it lives unattended; --fetch-shown
+// has its window on the screen, the display kept up to date.
 #include "app/quillharbor.h"
 #include "download/descargas.h"
 #include "support/nginx.h"
@@ -86,10 +88,10 @@ struct agentrun {
 
 // One transfer by the agent's downloader in a real main window; only the
 // transfer is timed, not the window's start.
-agentrun agentfetch(const QString& url, const QString& folder) {
+agentrun agentfetch(const QString& url, const QString& folder, bool shown) {
     testsupport::ProgramFolder program;
     auto window = testsupport::freshwindow();
-    window->Show();
+    if (shown) window->Show();
     testsupport::pump(200);
     testsupport::resetpeakrss();
     agentrun run;
@@ -112,8 +114,10 @@ agentrun agentfetch(const QString& url, const QString& folder) {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    if (argc == 4 && QByteArray(argv[1]) == "--fetch") {
-        const agentrun run = agentfetch(QString::fromUtf8(argv[2]), QFile::decodeName(argv[3]));
+    const QByteArray mode = argc == 4 ? argv[1] : "";
+    if (mode == "--fetch" || mode == "--fetch-shown") {
+        const agentrun run = agentfetch(QString::fromUtf8(argv[2]), QFile::decodeName(argv[3]),
+                                        mode == "--fetch-shown");
         // Machine text: QByteArray::number ignores the locale.
         std::printf("%s %s %s\n", QByteArray::number(run.seconds, 'f', 3).constData(),
                     QByteArray::number(run.cpu, 'f', 3).constData(),
@@ -157,7 +161,7 @@ int main(int argc, char* argv[]) {
                   QFileInfo(curlfile).size() == qint64(bytes);
     QFile::remove(curlfile);
     // The agent, in its real window.
-    const agentrun agent = agentfetch(url, agentdir);
+    const agentrun agent = agentfetch(url, agentdir, true);
     const bool agentok =
         samefile(agentdir + QLatin1Char('/') + name, served + QLatin1Char('/') + name);
 

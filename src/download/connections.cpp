@@ -21,12 +21,16 @@ constexpr qint64 refreshms = 16;
 constexpr qint64 recordms = 1000;
 // Connections to one server, the least a piece of their own may hold, and
 // what one more must add to the rate to be worth keeping; the rate is
-// measured over a second at least, and over four times the newest
-// connection's wait for its first byte.
+// measured over windows of half a second at least, and of eight times the
+// longest wait for a first byte (a connection starting up is given four).
 constexpr int mostconnections = 8;
 constexpr qint64 leastpiece = 1024 * 1024;
 constexpr double leastgain = 1.10;
-constexpr qint64 leastwindowms = 1000;
+constexpr qint64 leastwindowms = 500;
+// A piece is split for another connection only when what is left of it
+// takes longer than a new connection needs to get going, this many times
+// over.
+constexpr qint64 startups = 4;
 // Below this many bytes a second over the slow window, a transfer is too slow.
 constexpr qint64 leastrate = 100;
 
@@ -103,8 +107,17 @@ int active(const transfer& t) {
     return int(t.connections.size());
 }
 
+// The wait for the first byte of a connection of this transfer.
+qint64 startupms(const transfer& t) {
+    qint64 longest = 0;
+    for (const connection& c : t.connections)
+        longest = qMax(longest, c.inet->firstbytems());
+    return longest;
+}
+
 // The largest piece nobody fetches; or else half of the largest one being
-// fetched, split off for another connection, when both halves are worth one.
+// fetched, split off for another connection, when both halves are worth one
+// and what is left of it would take longer than a new one needs to start.
 piece* nextwork(transfer& t) {
     piece* idle = nullptr;
     piece* largest = nullptr;
@@ -115,6 +128,9 @@ piece* nextwork(transfer& t) {
     }
     if (idle) return idle;
     if (!largest || largest->left() < 2 * leastpiece) return nullptr;
+    const double each = t.rate / qMax<qsizetype>(t.connections.size(), 1);
+    if (each > 0 && double(largest->left()) / each < double(startups * startupms(t)))
+        return nullptr;
     const qint64 middle = largest->pos + largest->left() / 2;
     const auto after = std::next(std::find_if(t.pieces.begin(), t.pieces.end(),
                                               [&](const piece& p) { return &p == largest; }));
@@ -136,29 +152,39 @@ piece* nextwork(transfer& t) {
     return &half;
 }
 
-// One more connection, when the last one added raised the rate enough.
+// One more connection when the rate has stopped rising (the first
+// connection may still be starting up), and the last one added raised it
+// enough. Each new connection gets time to start before it is measured.
 // Only for a file of known length, from a server that honours ranges and
 // names the file's version, so that every piece is checked to be of it.
 void grow(transfer& t, qint64 now) {
-    if (t.nomore || !t.ranges || t.expected <= 0 ||
-        (t.etag.isEmpty() && t.lastmodified.isEmpty()) || t.wanted >= mostconnections ||
-        active(t) < t.wanted)
-        return;
-    const connection& newest = t.connections.back();
-    if (newest.inet->firstbytems() < 0) return;
+    if (t.connections.empty() || t.connections.back().inet->firstbytems() < 0) return;
+    const qint64 startup = startupms(t);
     if (t.windowstart < 0) {
+        t.windowstart = now + (t.wanted > 1 ? startups * startup : 0);
+        t.windowdone = -1;
+    }
+    if (now < t.windowstart) return;
+    if (t.windowdone < 0) {
         t.windowstart = now;
         t.windowdone = t.received;
         return;
     }
     const qint64 elapsed = now - t.windowstart;
-    if (elapsed < qMax(leastwindowms, 4 * newest.inet->firstbytems())) return;
-    const double rate = double(t.received - t.windowdone) / double(elapsed);
-    if (t.wanted > 1 && rate < leastgain * t.lastrate) {
+    if (elapsed < qMax(leastwindowms, 2 * startups * startup)) return;
+    const double before = t.rate;
+    t.rate = double(t.received - t.windowdone) / double(elapsed);
+    t.windowstart = now;
+    t.windowdone = t.received;
+    if (t.nomore || !t.ranges || t.expected <= 0 ||
+        (t.etag.isEmpty() && t.lastmodified.isEmpty()) || t.wanted >= mostconnections ||
+        int(t.connections.size()) < t.wanted || (t.wanted == 1 && t.rate > leastgain * before))
+        return;
+    if (t.wanted > 1 && t.rate < leastgain * t.lastrate) {
         t.nomore = true;
         return;
     }
-    t.lastrate = rate;
+    t.lastrate = t.rate;
     t.wanted += 1;
     t.windowstart = -1;
 }
@@ -179,7 +205,10 @@ void endconnections(transfer& t) {
         c->work->by = nullptr;
         if (c->work->left() != 0) ++t.lost;
         c->inet->onchunk = nullptr;
+        const bool whole = c->own && c->accepted && c->work->left() == 0 &&
+                           c->inet->error() == platform::Inet::Error::none;
         c->inet->Cancel();
+        if (whole) t.spare.push_back(std::move(c->own));
         c = t.connections.erase(c);
     }
 }
@@ -192,8 +221,11 @@ void addconnections(transfer& t) {
     }
 }
 
+// Once a frame while the window shows; hidden in the tray it has nobody to
+// tell, and is told at the next refresh after it shows again.
 void showprogress(transfer& t) {
     quillharbor& w = window();
+    if (!w.isVisible()) return;
     // The start time lies a second back, so the divisor is never 0.
     const float rate = float(t.received) / (seconds() - t.starttime);
     if (!(rate > 0)) return;
@@ -228,9 +260,14 @@ connection& startconnection(transfer& t, piece& p, bool first) {
     p.by = &c;
     if (first) {
         c.inet = w.Inet1;
+    } else if (!t.spare.empty()) {
+        c.own = std::move(t.spare.front());
+        t.spare.pop_front();
+        c.inet = c.own.get();
     } else {
         c.own = std::make_unique<platform::Inet>(&w);
         c.own->settingsof(*w.Inet1);
+        c.own->keepalive = true;
         c.inet = c.own.get();
     }
     c.asked = c.at = qMax(p.pos - rollback, placedfrom(t, p));
@@ -265,6 +302,7 @@ void receive(transfer& t) {
     t.lost = 0;
     t.wanted = 1;
     t.windowstart = -1;
+    t.rate = 0;
     while (!t.connections.empty()) {
         platform::WaitEvents();
         if (w.CancelSearch) {
@@ -291,6 +329,7 @@ void receive(transfer& t) {
         if (tooslow(t)) stop(t, reason::tooslow);
     }
     dropconnections(t);
+    t.spare.clear();
     t.receivingms += t.receiving.elapsed();
     t.received = inplace(t);
     if (!t.file.flush())

@@ -68,11 +68,16 @@ struct transfer {
     bool nomore = false;
     bool ranges = false; // the server honours ranges (it said so, or answered one)
     int lost = 0;        // connections of this attempt that ended short of their piece
-    // The rate before the last connection was added, and since when the
-    // present one is measured.
+    // The rate (bytes a millisecond) the connections reached before the
+    // last one was added, the rate of the last window measured, and the
+    // window being measured now.
     double lastrate = 0;
+    double rate = 0;
     qint64 windowstart = -1;
     qint64 windowdone = 0;
+    // Connections whose last answer was whole, kept open for another piece:
+    // a new one would start slow again.
+    std::list<std::unique_ptr<platform::Inet>> spare;
 
     // The partial file was begun by an earlier run, or by an earlier attempt.
     bool resuming = false;

@@ -185,8 +185,8 @@ bool Inet::send(const QUrl& url) {
     // What the agent's requests always said (Qt's default), so servers answer as before.
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Mozilla/5.0");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // No connection outlives its request: one given up is closed at once.
-    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    // A request given up closes its connection at once, whatever this says.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, keepalive ? 0L : 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, curlbuffersize);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, hop->errortext);

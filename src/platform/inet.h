@@ -50,6 +50,9 @@ class Inet : public QObject {
     // this time ends the body. Tests shorten them.
     int requesttimeoutms = 60000;
     int stalltimeoutms = 60000;
+    // The connection of an answer received whole stays open for the next
+    // request; otherwise no connection outlives its request.
+    bool keepalive = false;
 
     // Certificate authorities trusted besides the system's (tests: a private
     // TLS server on loopback).

@@ -28,6 +28,7 @@ struct Sample {
 class DownloadRig {
   public:
     DownloadRig() : window(freshwindow()) {
+        window->show(); // a hidden window's display is not kept up to date
         QDir(area.path()).mkdir("downloads");
         server.listen(served.path());
         // Waits between attempts that got nowhere: short, but still in order.
