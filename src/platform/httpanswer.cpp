@@ -135,18 +135,24 @@ QString dispositionname(QByteArrayView header) {
     return name.mid(separator + 1);
 }
 
+int statuscode(QByteArrayView statusline) {
+    const qsizetype space = statusline.indexOf(' ');
+    if (space < 0) return 0;
+    const qsizetype second = statusline.indexOf(' ', space + 1);
+    const QByteArrayView code =
+        statusline.sliced(space + 1, (second < 0 ? statusline.size() : second) - space - 1);
+    const qint64 status = code.size() == 3 ? decimal(code) : -1;
+    return status >= 100 ? int(status) : 0;
+}
+
 Answer readanswer(const QList<QByteArray>& lines) {
     Answer answer;
     answer.lines = lines;
     if (lines.isEmpty()) return answer;
-    // "HTTP/1.1 206 Partial Content", "HTTP/2 206": the code is the second word.
     const QByteArray& statusline = lines.first();
+    answer.status = statuscode(statusline);
     const qsizetype space = statusline.indexOf(' ');
     const qsizetype second = space < 0 ? -1 : statusline.indexOf(' ', space + 1);
-    const QByteArray code =
-        space < 0 ? QByteArray() : statusline.mid(space + 1, second - space - 1);
-    const qint64 status = code.size() == 3 ? decimal(code) : -1;
-    answer.status = status >= 100 ? int(status) : 0;
     if (second > 0) answer.phrase = statusline.mid(second + 1);
     answer.length = lengthvalue(headervalue(lines, "Content-Length"));
     const QByteArray range = headervalue(lines, "Content-Range");

@@ -29,6 +29,10 @@ struct Answer {
     QList<QByteArray> lines; // the block, status line first
 };
 
+// The code of a status line ("HTTP/1.1 206 Partial Content", "HTTP/2 206"):
+// its second word, three digits; 0 when it has none.
+int statuscode(QByteArrayView statusline);
+
 // Reads a header block (its lines, status line first).
 Answer readanswer(const QList<QByteArray>& lines);
 

@@ -127,11 +127,10 @@ Inet::Inet(QObject* parent)
     });
     // Armed again from the last body byte, rather than restarted with each.
     connect(stalltimer, &QTimer::timeout, this, [this] {
-        if (!hop || finished) return;
+        if (!hop) return;
         // A body held while the caller decides is not stalled.
         const qint64 left = stalltimeoutms - sincebody.elapsed();
         if (paused || left > 0) return stalltimer->start(int(paused ? stalltimeoutms : left));
-        finished = true;
         lasterror = Error::timedout;
         drophop();
     });
@@ -271,7 +270,7 @@ void Inet::headerline(const QByteArray& line) {
     // answer's headers are not the final answer's.
     if (line.startsWith("HTTP/")) {
         h.lines = {line.trimmed()};
-        h.status = h.lines.first().split(' ').value(1).toInt();
+        h.status = statuscode(h.lines.first());
     } else if (line.trimmed().isEmpty()) {
         headerblock();
     } else if ((line.startsWith(' ') || line.startsWith('\t')) && h.lines.size() > 1) {
@@ -364,7 +363,6 @@ void Inet::ended(int result) {
     } else if (responded) {
         // The body ended: complete, stopped by the caller, or early for this reason.
         lasterror = stopped ? Error::none : why;
-        finished = true;
         stalltimer->stop();
     }
     drophop();
@@ -414,7 +412,6 @@ void Inet::Cancel() {
     response = Answer();
     responded = false;
     failed = false;
-    finished = false;
     stopped = false;
     paused = false;
     firstbyte = -1;

@@ -141,9 +141,8 @@ class Inet : public QObject {
     Answer response;
     bool responded = false;
     bool failed = false;
-    bool finished = false; // the body ended, by curl's word or ours
-    bool stopped = false;  // onchunk wanted no more
-    bool paused = false;   // curl holds the body until ReleaseBody
+    bool stopped = false; // onchunk wanted no more
+    bool paused = false;  // curl holds the body until ReleaseBody
     QElapsedTimer sinceexecute;
     QElapsedTimer sincebody;
     qint64 firstbyte = -1;
